@@ -1,0 +1,151 @@
+#include "constants.h"
+
+namespace {
+// A button style: normal, hover and pressed images, in that order.
+QString buttonStyle(const QString &image, const QString &margins = QString())
+{
+    const QString base = QStringLiteral(":/VELPhone/images/") + image;
+    return QStringLiteral("QPushButton{") + margins + QStringLiteral("border-image: url(") + base
+           + QStringLiteral(".png);}") + QStringLiteral("QPushButton:hover{border-image: url(") + base
+           + QStringLiteral("_hover.png);}") + QStringLiteral("QPushButton:pressed{border-image: url(")
+           + base + QStringLiteral("_clicked.png);}");
+}
+
+const QString SITE_BUTTON_MARGINS = QStringLiteral("margin-right:10px;margin-left:10px;");
+} // namespace
+
+const QString APP_VERSION = QStringLiteral("1.2.0");
+const QString ABOUT_TITLE_FORMAT = QStringLiteral("Orvane Softphone Tarsel %1");
+const QString COPYRIGHT_FORMAT = QStringLiteral("Copyright (C) %1 Orvane Tarsel developers. All rights reserved.");
+const QString APP_TITLE = QStringLiteral("Orvane Tarsel");
+const QString ABOUT_APP_NAME = QStringLiteral("Orvane Tarsel");
+const QString USER_AGENT_NAME = QStringLiteral("Orvane Softphone Tarsel");
+const QString SINGLE_INSTANCE_KEY = QStringLiteral("OrvanePhoneTarsel");
+const QString ACTIVATION_SERVER_NAME = QStringLiteral("OrvanePhoneServerTarsel");
+const QUrl PRODUCT_URL(QStringLiteral("http://www.orvane-tarsel.example/"));
+const QString APP_ICON = QStringLiteral(":/VELPhone/images/icon.png");
+
+const QString DATA_DIR = QStringLiteral("/data");
+const QString DB_FILE = DATA_DIR + QStringLiteral("/velpdata");
+const QString LOG_DIR = DATA_DIR + QStringLiteral("/logs");
+const QString LOG_FILE_BASE = DATA_DIR + QStringLiteral("/logs/logger");
+const QString CORE_LOG_FILE = DATA_DIR + QStringLiteral("/logs/core.log");
+
+const QString RING_SOUND = QStringLiteral("./share/sounds/ring.wav");
+const QString RINGBACK_SOUND = QStringLiteral("./share/sounds/ringback.wav");
+const QString DTMF_SOUND_0 = QStringLiteral("./share/sounds/dtmf-0.wav");
+const QString DTMF_SOUND_1 = QStringLiteral("./share/sounds/dtmf-1.wav");
+const QString DTMF_SOUND_2 = QStringLiteral("./share/sounds/dtmf-2.wav");
+const QString DTMF_SOUND_3 = QStringLiteral("./share/sounds/dtmf-3.wav");
+const QString DTMF_SOUND_4 = QStringLiteral("./share/sounds/dtmf-4.wav");
+const QString DTMF_SOUND_5 = QStringLiteral("./share/sounds/dtmf-5.wav");
+const QString DTMF_SOUND_6 = QStringLiteral("./share/sounds/dtmf-6.wav");
+const QString DTMF_SOUND_7 = QStringLiteral("./share/sounds/dtmf-7.wav");
+const QString DTMF_SOUND_8 = QStringLiteral("./share/sounds/dtmf-8.wav");
+const QString DTMF_SOUND_9 = QStringLiteral("./share/sounds/dtmf-9.wav");
+const QString DTMF_SOUND_POUND = QStringLiteral("./share/sounds/dtmf-pound.wav");
+const QString DTMF_SOUND_STAR = QStringLiteral("./share/sounds/dtmf-star.wav");
+const QString HANGUP_SOUND = QStringLiteral("./share/sounds/hangup.wav");
+const QString FAILED_SOUND = QStringLiteral("./share/sounds/failed.wav");
+const QString HOLD_SOUND = QStringLiteral("./share/sounds/hold.wav");
+
+const QString STYLE_DIAL_BUTTON = buttonStyle(QStringLiteral("dialog"));
+const QString STYLE_PAUSE_BUTTON = buttonStyle(QStringLiteral("pause"));
+const QString STYLE_TRANSFER_BUTTON = buttonStyle(QStringLiteral("transfer"));
+const QString STYLE_TERMINATE_BUTTON = buttonStyle(QStringLiteral("terminate"));
+const QString STYLE_SETTING_BUTTON = buttonStyle(QStringLiteral("setting"));
+const QString STYLE_HISTORY_BUTTON = buttonStyle(QStringLiteral("history"));
+const QString STYLE_DELETE_BUTTON =
+    QStringLiteral("QPushButton#deleteButton {border-image: url(:/VELPhone/images/delete.png)}");
+const QString STYLE_DELETE_BUTTON_CLICKED =
+    QStringLiteral("QPushButton#deleteButton {border-image: url(:/VELPhone/images/delete_clicked.png)}");
+const QString STYLE_MAIN_FRAME = QStringLiteral("QFrame#mainFrame {border-image:url(:/VELPhone/images/main.png)}");
+const QString STYLE_SCREEN_GROUP =
+    QStringLiteral("QGroupBox#screenGroupBox {border-image:url(:/VELPhone/images/screen.png)}");
+const QString STYLE_STATUS_ONLINE =
+    QStringLiteral("QLabel#onlineStatus {border-image:url(:/VELPhone/images/online.png)}");
+const QString STYLE_STATUS_OFFLINE =
+    QStringLiteral("QLabel#onlineStatus {border-image:url(:/VELPhone/images/offline.png)}");
+const QString STYLE_PHONE_NUMBER_LABEL =
+    QStringLiteral("QLabel#phoneNumberLabel {border-image:url(:/VELPhone/images/number.png)}");
+const QString STYLE_BUTTON_GROUP =
+    QStringLiteral("QGroupBox#buttonGroup {border-image:url(:/VELPhone/images/button_group.png)}");
+
+const QString STYLE_SITE_FRAME = QStringLiteral("QFrame#siteFrame {border-image:url(:/VELPhone/images/site.png)}");
+const QString STYLE_SITE_FRAME_SIMPLE =
+    QStringLiteral("QFrame#siteFrame {border-image:url(:/VELPhone/images/site_simple.png)}");
+const QString STYLE_SITE_DIAL_BUTTON = buttonStyle(QStringLiteral("dialog"), SITE_BUTTON_MARGINS);
+const QString STYLE_SITE_DETAIL_BUTTON = buttonStyle(QStringLiteral("site_detail"), SITE_BUTTON_MARGINS);
+const QString STYLE_SITE_TERMINATE_BUTTON = buttonStyle(QStringLiteral("terminate"), SITE_BUTTON_MARGINS);
+
+const QString TEXT_SETTING = QStringLiteral("設定");
+const QString TEXT_HISTORY = QStringLiteral("履歴");
+const QString TEXT_CALL = QStringLiteral("通話");
+const QString TEXT_HOLD = QStringLiteral("保留");
+const QString TEXT_TRANSFER = QStringLiteral("転送");
+const QString TEXT_HANGUP = QStringLiteral("切断");
+const QString TEXT_MINIMIZE = QStringLiteral("最小化");
+const QString TEXT_OPEN = QStringLiteral("開く");
+const QString TEXT_EXIT = QStringLiteral("終了");
+const QString TEXT_VERSION_INFO = QStringLiteral("バージョン情報");
+const QString TITLE_ACCOUNT_SETTING = QStringLiteral("アカウント設定");
+const QString TITLE_OUTLINK_SETTING = QStringLiteral("外部連携設定");
+const QString TITLE_OTHER_SETTING = QStringLiteral("その他設定");
+const QString TITLE_SETTING = QStringLiteral("設定");
+const QString TITLE_OPERATOR_LOGIN = QStringLiteral("オペレータログイン");
+const QString TITLE_HISTORY_LIST = QStringLiteral("履歴一覧");
+
+const QString ICON_HISTORY_INCOMING = QStringLiteral(":/VELPhone/images/income.png");
+const QString ICON_HISTORY_DECLINED = QStringLiteral(":/VELPhone/images/declined.png");
+const QString ICON_HISTORY_OUTGOING = QStringLiteral(":/VELPhone/images/out.png");
+const QString ICON_HISTORY_OUTGOING_2 = QStringLiteral(":/VELPhone/images/out.png");
+
+const QString PH_CALLER_NAME = QStringLiteral("%CallerName%");
+const QString PH_CALLER_ID = QStringLiteral("%CallerID%");
+const QString PH_MY_ID = QStringLiteral("%MyId%");
+const QString PH_CALL_ID = QStringLiteral("%CallId%");
+const QString PH_OPE_ID = QStringLiteral("%OpeId%");
+const QString PH_OPE_PW = QStringLiteral("%OpePW%");
+
+const QString DB_DRIVER = QStringLiteral("QSQLITE");
+const QString DB_USER_NAME = QStringLiteral("velpdata");
+const QString DB_PASSWORD = QStringLiteral("MoraTide");
+const QString SQL_CREATE_SETTINGS =
+    QStringLiteral("create table settings(Category varchar(2), Key varchar(255), Value varchar(255))");
+const QString SQL_CREATE_HISTORY =
+    QStringLiteral("create table history(Id integer PRIMARY KEY autoincrement, Status char(1), "
+                   "PhoneNumber text, DialogTime varchar(8), DialogDate text, DeleteFlg char(1))");
+
+const QString REG_STATUS_SUCCESSFUL = QStringLiteral("sucessful");
+const QString REG_STATUS_FAILED = QStringLiteral("failed");
+const QString REG_STATUS_PROGRESS = QStringLiteral("progress");
+const QString REG_STATUS_UNREGISTER = QStringLiteral("unresigter");
+
+const QString MSG_AUTHENTICATING = QStringLiteral("認証中・・・");
+const QString MSG_AUTH_FAILED = QStringLiteral("認証失敗");
+const QString MSG_NOT_AUTHENTICATED = QStringLiteral("未認証");
+const QString MSG_READY_TO_DIAL = QStringLiteral("ダイヤルできます");
+const QString MSG_CALLING = QStringLiteral("発信中");
+const QString MSG_INCOMING = QStringLiteral("着信中");
+const QString MSG_IN_CALL = QStringLiteral("通話中");
+const QString MSG_ON_HOLD = QStringLiteral("保留中");
+const QString MSG_REMOTE_HOLD = QStringLiteral("相手保留中");
+const QString MSG_ENTER_TRANSFER_NUMBER = QStringLiteral("転送番号を入力してください");
+const QString MSG_TRANSFER_CALLING = QStringLiteral("転送発信中");
+const QString MSG_TRANSFER_IN_CALL = QStringLiteral("転送先通話中");
+const QString MSG_TRANSFER_ON_HOLD = QStringLiteral("転送先保留中");
+const QString MSG_TRANSFER_REMOTE_HOLD = QStringLiteral("転送先相手保留中");
+const QString MSG_NO_TRANSFER_SOURCE = QStringLiteral("転送元がありません");
+const QString MSG_ONLINE = QStringLiteral("オンライン");
+const QString MSG_TRANSFER_DONE = QStringLiteral("転送完了しました");
+
+const QString CTI_SCHEME = QStringLiteral("https://");
+const QString CTI_PATH = QStringLiteral("/quick/actions/cti.php");
+const QString CTI_ACTION_SET_OP_STATUS = QStringLiteral("set_op_status");
+
+const QString MSG_CANNOT_SET = QStringLiteral("設定できません");
+const QString MSG_CANNOT_SET_IN_CALL = QStringLiteral("通話中の場合は再設定できません。");
+const QString HINT_PLAYBACK_DEVICE = QStringLiteral("通話で使用するスピーカーデバイスを指定します");
+const QString HINT_RINGBACK_DEVICE = QStringLiteral("着信音を鳴らすデバイスを指定します");
+const QString HINT_CAPTURE_DEVICE = QStringLiteral("通話で使用するマイクデバイスを指定します");
+const QString HINT_CAPTURE_GAIN = QStringLiteral("マイクの感度を調節します\n※Windowsの音量調節とは独立しています");

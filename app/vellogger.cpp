@@ -1,0 +1,77 @@
+#include "vellogger.h"
+
+#include "appdir.h"
+#include "constants.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QTextStream>
+
+namespace {
+// One lock for the whole process: the GUI thread and the engine thread both log, and each
+// line's open-append-close must not interleave with another.
+QMutex &logMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+constexpr int OLDEST_GENERATION = 6;
+} // namespace
+
+VelLogger::VelLogger(QObject *parent)
+    : QObject(parent)
+{
+    rotate();
+}
+
+QString VelLogger::filePath()
+{
+    return AppDir::file(LOG_FILE_BASE);
+}
+
+void VelLogger::rotate()
+{
+    QMutexLocker locker(&logMutex());
+    const QString path = filePath();
+    const QFileInfo info(path);
+    if (!info.exists())
+        return;
+    const QString today = QDate::currentDate().toString(QStringLiteral("yyyyMMdd"));
+    if (info.lastModified().toString(QStringLiteral("yyyyMMdd")) == today)
+        return;
+
+    // A rename whose target exists fails and is ignored; the file then keeps growing until
+    // a later rotation succeeds.
+    for (int n = OLDEST_GENERATION; n >= 1; --n) {
+        const QString from = path + QString::number(n);
+        if (QFile::exists(from))
+            QFile::rename(from, path + QString::number(n + 1));
+    }
+    const QString overflow = path + QString::number(OLDEST_GENERATION + 1);
+    if (QFile::exists(overflow))
+        QFile::remove(overflow);
+    QFile::rename(path, path + QStringLiteral("1"));
+}
+
+void VelLogger::log(const QString &message, int level)
+{
+    Q_UNUSED(level)
+    const QString line = QStringLiteral("[")
+                         + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+                         + QStringLiteral("] ") + message;
+    qDebug().noquote() << message;
+
+    QMutexLocker locker(&logMutex());
+    QFile file(filePath());
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Append))
+        return;
+    QTextStream stream(&file);
+    stream << line << '\n';
+    stream.flush();
+    file.close();
+}
