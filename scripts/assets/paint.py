@@ -9,10 +9,9 @@ from PIL import Image, ImageChops, ImageDraw, ImageFilter, ImageFont
 
 SCALE = 4
 
-FONT_DIRS = {
+FONTS = {
     "sans-bold": "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf",
     "sans-cond-bold": "/usr/share/fonts/truetype/dejavu/DejaVuSansCondensed-Bold.ttf",
-    "sans-cond": "/usr/share/fonts/truetype/dejavu/DejaVuSansCondensed.ttf",
 }
 
 
@@ -51,9 +50,15 @@ class Canvas:
         """Rounded rectangle; box is (x0, y0, x1, y1) in final pixels, x1/y1 exclusive."""
         mask = self.blank_mask()
         x0, y0, x1, y1 = (round(v * SCALE) for v in box)
-        ImageDraw.Draw(mask).rounded_rectangle(
-            (x0, y0, x1 - 1, y1 - 1), radius=round(radius * SCALE), fill=255, corners=corners
-        )
+        r = round(radius * SCALE)
+        draw = ImageDraw.Draw(mask)
+        draw.rounded_rectangle((x0, y0, x1 - 1, y1 - 1), radius=r, fill=255)
+        if corners and r:
+            # corners: (top-left, top-right, bottom-right, bottom-left); False = square
+            squares = ((x0, y0), (x1 - r, y0), (x1 - r, y1 - r), (x0, y1 - r))
+            for rounded, (cx, cy) in zip(corners, squares):
+                if not rounded:
+                    draw.rectangle((cx, cy, cx + r - 1, cy + r - 1), fill=255)
         return mask
 
     def ellipse_mask(self, box):
@@ -88,7 +93,7 @@ class Canvas:
 
     def text_mask(self, xy, text, font, size, anchor="la"):
         mask = self.blank_mask()
-        fnt = ImageFont.truetype(FONT_DIRS.get(font, font), round(size * SCALE))
+        fnt = ImageFont.truetype(FONTS.get(font, font), round(size * SCALE))
         ImageDraw.Draw(mask).text((xy[0] * SCALE, xy[1] * SCALE), text, font=fnt, fill=255, anchor=anchor)
         return mask
 
