@@ -19,6 +19,14 @@ bool peerIsSameUser(QLocalSocket *socket)
         return false;
     return cred.uid == ::getuid();
 }
+bool nameIsLive(const QString &name)
+{
+    QLocalSocket probe;
+    probe.connectToServer(name);
+    const bool live = probe.waitForConnected(PROBE_TIMEOUT_MS);
+    probe.abort();
+    return live;
+}
 } // namespace
 
 VelServer::VelServer(const QString &name, QObject *parent)
@@ -26,15 +34,12 @@ VelServer::VelServer(const QString &name, QObject *parent)
     , m_server(new QLocalServer(this))
 {
     // Only this user may open the channel; another operator's start never raises our window.
+    // With this option Qt replaces an existing socket file instead of failing, which would
+    // silently take the name from a live server: listen only when nothing answers on it. A
+    // crashed instance's socket file answers nothing and is replaced.
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!m_server->listen(name)) {
-        // A crashed instance leaves its socket file behind. Remove it only when nothing
-        // answers on it: removing a live server's name would make that server unreachable.
-        QLocalSocket probe;
-        probe.connectToServer(name);
-        const bool live = probe.waitForConnected(PROBE_TIMEOUT_MS);
-        probe.abort();
-        if (!live && QLocalServer::removeServer(name))
+    if (!nameIsLive(name) && !m_server->listen(name)) {
+        if (QLocalServer::removeServer(name))
             m_server->listen(name);
     }
     connect(m_server, &QLocalServer::newConnection, this, &VelServer::solt_socket_new_connection);

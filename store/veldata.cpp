@@ -37,6 +37,16 @@ QString updateStatement(int category)
     return QStringLiteral("UPDATE settings SET Value=? WHERE Category=%1 AND Key=?").arg(category);
 }
 
+// Drops the group and other bits and keeps the owner's as they are: a read-only directory
+// stays read-only.
+mode_t ownerBitsOnly(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return 0700;
+    return st.st_mode & 0700;
+}
+
 const QString INSERT_STATEMENT = QStringLiteral("INSERT INTO settings VALUES(?,?,?)");
 
 const QFileDevice::Permissions GROUP_OR_OTHER =
@@ -61,7 +71,7 @@ void VelData::securePermissions()
     const QString dirPath = AppDir::file(DATA_DIR);
     QFileInfo dirInfo(dirPath);
     if (dirInfo.isDir() && (dirInfo.permissions() & GROUP_OR_OTHER)) {
-        if (::chmod(QFile::encodeName(dirPath).constData(), 0700) == 0)
+        if (::chmod(QFile::encodeName(dirPath).constData(), ownerBitsOnly(dirPath)) == 0)
             m_logger->log(QStringLiteral("data directory was readable by others; now owner only: ") + dirPath, LOG_LEVEL);
         else
             m_logger->log(QStringLiteral("cannot restrict the data directory to its owner: ") + dirPath, LOG_LEVEL);
@@ -75,7 +85,7 @@ void VelData::securePermissions()
         if (fd >= 0)
             ::close(fd);
     } else if (dbInfo.isFile() && (dbInfo.permissions() & GROUP_OR_OTHER)) {
-        if (::chmod(dbName.constData(), 0600) == 0)
+        if (::chmod(dbName.constData(), ownerBitsOnly(dbPath)) == 0)
             m_logger->log(QStringLiteral("database file was readable by others; now owner only: ") + dbPath, LOG_LEVEL);
         else
             m_logger->log(QStringLiteral("cannot restrict the database file to its owner: ") + dbPath, LOG_LEVEL);
