@@ -1,8 +1,15 @@
 #include "appdir.h"
 
+#include "constants.h"
+
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
+
+#include <sys/stat.h>
 
 namespace {
 QMutex overrideMutex;
@@ -28,4 +35,12 @@ void AppDir::setPathForTesting(const QString &path)
 {
     QMutexLocker locker(&overrideMutex);
     overridePath = path;
+}
+
+bool AppDir::makeDataDirectories()
+{
+    const QString data = file(DATA_DIR);
+    if (!QFileInfo::exists(data))
+        ::mkdir(QFile::encodeName(data).constData(), 0700);
+    return QDir().mkpath(file(LOG_DIR));
 }

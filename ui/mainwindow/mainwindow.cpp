@@ -12,7 +12,7 @@ MainWindow::MainWindow(QWidget *parent)
 {
     setWindowTitle(APP_TITLE);
     resize(947, 58);
-    QDir().mkpath(AppDir::file(LOG_DIR));
+    AppDir::makeDataDirectories();
     m_logger = new VelLogger(this);
     m_store = new VelData(this);
 }
