@@ -149,3 +149,11 @@ const QString HINT_PLAYBACK_DEVICE = QStringLiteral("通話で使用するスピ
 const QString HINT_RINGBACK_DEVICE = QStringLiteral("着信音を鳴らすデバイスを指定します");
 const QString HINT_CAPTURE_DEVICE = QStringLiteral("通話で使用するマイクデバイスを指定します");
 const QString HINT_CAPTURE_GAIN = QStringLiteral("マイクの感度を調節します\n※Windowsの音量調節とは独立しています");
+
+const QString TITLE_CONFIRM_MESSAGE = QStringLiteral("確認メッセージ");
+const QString TITLE_EXIT_CONFIRM = QStringLiteral("終了確認");
+const QString MSG_EXIT_CONFIRM = QStringLiteral("終了しますか？");
+const QString TEXT_YES = QStringLiteral("はい");
+const QString TEXT_NO = QStringLiteral("いいえ");
+const QString TEXT_NUMBER_INPUT_HINT = QStringLiteral("番号を入力してください");
+const QString TEXT_TRAY_EXTENSION = QStringLiteral(" 内線：");

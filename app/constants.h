@@ -144,3 +144,12 @@ extern const QString HINT_PLAYBACK_DEVICE;
 extern const QString HINT_RINGBACK_DEVICE;
 extern const QString HINT_CAPTURE_DEVICE;
 extern const QString HINT_CAPTURE_GAIN;
+
+// Main window texts
+extern const QString TITLE_CONFIRM_MESSAGE;
+extern const QString TITLE_EXIT_CONFIRM;
+extern const QString MSG_EXIT_CONFIRM;
+extern const QString TEXT_YES;
+extern const QString TEXT_NO;
+extern const QString TEXT_NUMBER_INPUT_HINT;
+extern const QString TEXT_TRAY_EXTENSION;

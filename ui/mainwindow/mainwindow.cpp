@@ -1,20 +1,797 @@
 #include "mainwindow.h"
+#include "ui_mainwindow.h"
 
+#include "aboutwindow.h"
 #include "appdir.h"
 #include "constants.h"
 #include "veldata.h"
 #include "vellogger.h"
+#include "velphone.h"
 
-#include <QDir>
+#include <QApplication>
+#include <QAudioOutput>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QCursor>
+#include <QDebug>
+#include <QDesktopServices>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QRegExp>
+#include <QThread>
+#include <QTime>
+#include <QTimer>
+
+namespace {
+const QString KEY_USER_ID = QStringLiteral("userId");
+const QString KEY_ADDRESS = QStringLiteral("address");
+const QString KEY_PORT = QStringLiteral("port");
+const QString KEY_PASSWORD = QStringLiteral("password");
+const QString KEY_ALWAYS_TOP = QStringLiteral("alwaysTop");
+const QString KEY_SIMPLE_URL = QStringLiteral("simpleUrl");
+const QString KEY_PLAYBACK = QStringLiteral("playback");
+const QString KEY_CALLER_ID = QStringLiteral("callerId");
+
+const QString ROW_STATUS = QStringLiteral("status");
+const QString ROW_PHONE_NUMBER = QStringLiteral("phoneNumber");
+const QString ROW_DIALOG_TIME = QStringLiteral("dialogTime");
+const QString ROW_DIALOG_DATE = QStringLiteral("dialogDate");
+const QString ROW_DELETE_FLG = QStringLiteral("deleteFlg");
+
+const QString TIME_FORMAT = QStringLiteral("hh:mm:ss");
+const QString DATE_FORMAT = QStringLiteral("yyyy-MM-dd hh:mm:ss");
+const QString ZERO_DURATION = QStringLiteral("00:00:00");
+const QString FIRST_SECOND = QStringLiteral("00:00:01");
+const QString UNSUPPORTED_FORMAT
+    = QStringLiteral("Raw audio format not supported by backend, cannot play audio.");
+
+constexpr int CLEAR_HOLD_MS = 1000;
+constexpr int CALL_TICK_MS = 1000;
+constexpr int LEVEL_INFO = 1;
+constexpr int LEVEL_WARNING = 2;
+
+QString tone_for_key(const QString &key)
+{
+    if (key == QLatin1String("#"))
+        return DTMF_SOUND_POUND;
+    if (key == QLatin1String("*"))
+        return DTMF_SOUND_STAR;
+    const QString *const digits[] = { &DTMF_SOUND_0, &DTMF_SOUND_1, &DTMF_SOUND_2, &DTMF_SOUND_3,
+        &DTMF_SOUND_4, &DTMF_SOUND_5, &DTMF_SOUND_6, &DTMF_SOUND_7, &DTMF_SOUND_8, &DTMF_SOUND_9 };
+    const int digit = key.toInt();
+    return *digits[digit >= 1 && digit <= 9 ? digit : 0];
+}
+
+// Call times are shown one second ahead: the first tick shows 00:00:01.
+QString call_time_since(const QDateTime &start)
+{
+    return QTime(0, 0, 1).addSecs(int(start.secsTo(QDateTime::currentDateTime()))).toString(TIME_FORMAT);
+}
+} // namespace
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
 {
-    setWindowTitle(APP_TITLE);
-    resize(947, 58);
+    ui->setupUi(this);
+
     AppDir::makeDataDirectories();
+    qRegisterMetaType<QMap<QString, QString>>("QMap<QString, QString>");
+
+    m_clearHoldTimer = new QTimer(this);
     m_logger = new VelLogger(this);
     m_store = new VelData(this);
+    m_callTimer = new QTimer(this);
+    m_delayHiddenTimer = new QTimer(this);
+
+    m_phone = new VelPhone(this, m_store, m_logger);
+    m_phone->start(QThread::InheritPriority);
+
+    m_lastCallDuration = ZERO_DURATION;
+    m_network = new QNetworkAccessManager(this);
+    // The history window joins here once it exists (created with this window and the store).
+    m_transferResultTimer = new QTimer(this);
+    ui->userId->setText(m_store->get_account_settings().value(KEY_USER_ID));
+    m_toneTrigger = new QThread;
+
+    const bool alwaysTop = m_store->get_general_settings().value(KEY_ALWAYS_TOP) == QLatin1String("1");
+    setWindowFlags(alwaysTop ? Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint : Qt::FramelessWindowHint);
+    setAttribute(Qt::WA_TranslucentBackground);
+    setWindowTitle(APP_TITLE);
+    ui->mainFrame->setStyleSheet(STYLE_MAIN_FRAME);
+    ui->screenGroupBox->setStyleSheet(STYLE_SCREEN_GROUP);
+    ui->onlineStatus->setStyleSheet(STYLE_STATUS_OFFLINE);
+    ui->dialogButton->setStyleSheet(STYLE_DIAL_BUTTON);
+    ui->pauseButton->setStyleSheet(STYLE_PAUSE_BUTTON);
+    ui->transferButton->setStyleSheet(STYLE_TRANSFER_BUTTON);
+    ui->terminateButton->setStyleSheet(STYLE_TERMINATE_BUTTON);
+    for (QWidget *button : { static_cast<QWidget *>(ui->dialogButton),
+             static_cast<QWidget *>(ui->pauseButton), static_cast<QWidget *>(ui->transferButton),
+             static_cast<QWidget *>(ui->terminateButton), static_cast<QWidget *>(ui->deleteButton),
+             static_cast<QWidget *>(ui->settingButton), static_cast<QWidget *>(ui->historyButton),
+             static_cast<QWidget *>(ui->logoButton), static_cast<QWidget *>(ui->closeButton) })
+        button->setCursor(Qt::PointingHandCursor);
+    ui->deleteButton->hide();
+    ui->versionLabel->setText(APP_VERSION);
+    ui->phoneNumberLabel->setStyleSheet(STYLE_PHONE_NUMBER_LABEL);
+    ui->buttonGroup->setStyleSheet(STYLE_BUTTON_GROUP);
+    ui->historyButton->setStyleSheet(STYLE_HISTORY_BUTTON);
+    ui->settingButton->setStyleSheet(STYLE_SETTING_BUTTON);
+
+    build_menus();
+
+    const QMap<QString, QString> account = m_store->get_account_settings();
+    if (account.value(KEY_ADDRESS).isEmpty() && account.value(KEY_PORT).isEmpty()
+        && account.value(KEY_USER_ID).isEmpty() && account.value(KEY_PASSWORD).isEmpty())
+        slot_setting_button_clicked();
+
+    connect(m_clearHoldTimer, &QTimer::timeout, this, &MainWindow::slot_clear_button_long_pressed);
+    connect(m_phone, &VelPhone::signal_registration_state, this,
+        &MainWindow::slot_phone_registration_state_change);
+    connect(m_phone, &VelPhone::signal_received_dialog, this, &MainWindow::slot_received_dialog);
+    connect(m_phone, &VelPhone::signal_update_dialog_status, this, &MainWindow::slot_update_dialog_status);
+    connect(m_phone, &VelPhone::signal_dialog_end, this, &MainWindow::slot_dialog_end);
+    connect(
+        m_phone, &VelPhone::signal_start_count_dialog_time, this, &MainWindow::slot_start_count_dialog_time);
+    connect(m_phone, &VelPhone::signal_show_operator_login, this, &MainWindow::slot_show_operator_login);
+    connect(m_phone, &VelPhone::signal_clear_phone_number, this, &MainWindow::slot_clear_phone_number);
+    connect(m_phone, &VelPhone::signal_show_phone_message, this, &MainWindow::slot_show_phone_message);
+    connect(m_phone, &VelPhone::signal_set_phone_number, this, &MainWindow::slot_set_phone_number);
+    connect(m_callTimer, &QTimer::timeout, this, &MainWindow::slot_update_count_dialog_time);
+    connect(m_network, &QNetworkAccessManager::finished, this, &MainWindow::slot_set_op_status_finished);
+    connect(m_network, &QNetworkAccessManager::sslErrors, this, &MainWindow::slot_ssl_error_handler);
+    // The history window's signal_send_call → slot_send_call_from_history_window joins here.
+    connect(m_delayHiddenTimer, &QTimer::timeout, this, &MainWindow::slot_dalay_hidden_remote_window_timer);
+    connect(m_phone, &VelPhone::signal_show_transfer_call_result, this,
+        &MainWindow::slot_show_transfer_call_result);
+    connect(m_transferResultTimer, &QTimer::timeout, this, &MainWindow::slot_clear_transfer_result_message);
+    connect(m_phone, &VelPhone::signal_play_hold_music, this, &MainWindow::slot_play_hold_music);
+    connect(m_phone, &VelPhone::signal_stop_hold_music, this, &MainWindow::slot_stop_hold_music);
+    connect(m_phone, &VelPhone::signal_play_terminated_audio, this, &MainWindow::slot_play_terminated_audio);
+    connect(m_toneTrigger, &QThread::started, this, &MainWindow::slot_started_play_audio);
+    connect(m_toneTrigger, &QThread::finished, this, &MainWindow::slot_finished_play_audio);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    // Normally the exit confirmation has stopped the engine already; a window destroyed
+    // otherwise must not leave the engine thread running on a deleted store.
+    m_phone->stop();
+    m_phone->wait();
+    m_toneTrigger->quit();
+    m_toneTrigger->wait();
+    release_tone_output();
+    release_hold_output();
+    // The outputs are deleted here, while the window is whole: the PulseAudio output runs the
+    // event loop in its destructor, which must not reach half-destroyed widgets.
+    qDeleteAll(findChildren<QAudioOutput *>());
+    delete m_toneTrigger;
+    delete m_rightMenu;
+    delete m_trayIcon;
+    delete m_trayMenu;
+    delete m_phone;
+    delete m_store;
+    delete m_logger;
+    delete ui;
+}
+
+void MainWindow::build_menus()
+{
+    m_rightMenu = new QMenu;
+    m_settingAction = new QAction(TEXT_SETTING, this);
+    m_historyAction = new QAction(TEXT_HISTORY, this);
+    m_versionAction = new QAction(TEXT_VERSION_INFO, this);
+    m_callAction = new QAction(TEXT_CALL, this);
+    m_holdAction = new QAction(TEXT_HOLD, this);
+    m_transferAction = new QAction(TEXT_TRANSFER, this);
+    m_hangupAction = new QAction(TEXT_HANGUP, this);
+    m_minimizeAction = new QAction(TEXT_MINIMIZE, this);
+    m_exitAction = new QAction(TEXT_EXIT, this);
+    m_separator1 = new QAction(this);
+    m_separator1->setSeparator(true);
+    m_separator2 = new QAction(this);
+    m_separator2->setSeparator(true);
+    connect(m_settingAction, &QAction::triggered, this, &MainWindow::slot_setting_button_clicked);
+    connect(m_historyAction, &QAction::triggered, this, &MainWindow::slot_history_button_clicked);
+    connect(m_versionAction, &QAction::triggered, this, &MainWindow::slot_about_menu_clicked);
+    connect(m_callAction, &QAction::triggered, this, &MainWindow::slot_dialog_button_clicked);
+    connect(m_holdAction, &QAction::triggered, this, &MainWindow::slot_pause_button_clicked);
+    connect(m_transferAction, &QAction::triggered, this, &MainWindow::slot_transfer_button_clicked);
+    connect(m_hangupAction, &QAction::triggered, this, &MainWindow::slot_terminate_button_clicked);
+    connect(m_minimizeAction, &QAction::triggered, this, &MainWindow::slot_close_button_clicked);
+    connect(m_exitAction, &QAction::triggered, this, &MainWindow::slot_right_menu_exit_clicked);
+
+    m_trayIcon = new QSystemTrayIcon(QIcon(APP_ICON), this);
+    m_trayMenu = new QMenu;
+    m_openAction = new QAction(TEXT_OPEN, this);
+    m_trayMenu->addActions({ m_settingAction, m_historyAction, m_versionAction, m_separator1, m_callAction,
+        m_holdAction, m_transferAction, m_hangupAction, m_separator2, m_openAction, m_exitAction });
+    m_trayIcon->setContextMenu(m_trayMenu);
+    connect(m_openAction, &QAction::triggered, this, &QWidget::showNormal);
+    connect(m_trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::slot_system_tray_icon_clicked);
+    m_trayIcon->setToolTip(APP_TITLE);
+    m_trayIcon->setVisible(true);
+    setWindowIcon(QIcon(APP_ICON));
+}
+
+// ---- Window behaviour -------------------------------------------------------------------
+
+void MainWindow::slot_close_button_clicked()
+{
+    // Without a system tray the bar could never be brought back, so it stays.
+    if (m_trayIcon->isVisible() && QSystemTrayIcon::isSystemTrayAvailable())
+        hide();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (m_exitConfirmed) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    hide();
+}
+
+void MainWindow::contextMenuEvent(QContextMenuEvent *event)
+{
+    m_rightMenu->clear();
+    m_rightMenu->addActions({ m_settingAction, m_historyAction, m_versionAction, m_separator1, m_callAction,
+        m_holdAction, m_transferAction, m_hangupAction, m_separator2, m_minimizeAction, m_exitAction });
+    m_rightMenu->exec(QCursor::pos());
+    event->accept();
+}
+
+void MainWindow::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    const QPoint offset = event->globalPos() - frameGeometry().topLeft();
+    m_dragX = offset.x();
+    m_dragY = offset.y();
+    event->accept();
+}
+
+void MainWindow::mouseMoveEvent(QMouseEvent *event)
+{
+    if (event->buttons() != Qt::LeftButton)
+        return;
+    move(event->globalPos() - QPoint(m_dragX, m_dragY));
+    event->accept();
+}
+
+void MainWindow::slot_system_tray_icon_clicked(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason == QSystemTrayIcon::DoubleClick)
+        show();
+}
+
+void MainWindow::slot_right_menu_exit_clicked()
+{
+    QApplication::setQuitOnLastWindowClosed(false);
+    QMessageBox box(QMessageBox::Question, TITLE_EXIT_CONFIRM, MSG_EXIT_CONFIRM,
+        QMessageBox::Ok | QMessageBox::No, nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
+    box.setWindowFlags(Qt::WindowStaysOnTopHint);
+    box.button(QMessageBox::Ok)->setText(TEXT_YES);
+    box.button(QMessageBox::No)->setText(TEXT_NO);
+    box.setDefaultButton(QMessageBox::No);
+    if (box.exec() != QMessageBox::Ok)
+        return;
+    m_phone->stop();
+    m_phone->wait();
+    QApplication::setQuitOnLastWindowClosed(true);
+    m_exitConfirmed = true;
+    close();
+}
+
+void MainWindow::slot_setting_button_clicked()
+{
+    // The setting window opens here once it exists: created on first use with this window,
+    // the store and the engine, then activated and shown.
+}
+
+void MainWindow::slot_history_button_clicked()
+{
+    // The history window, created with this window, is activated and shown here.
+}
+
+void MainWindow::slot_logo_clicked()
+{
+    QDesktopServices::openUrl(PRODUCT_URL);
+}
+
+void MainWindow::slot_account_menu_clicked()
+{
+    // No menu entry leads here; the account dialog joins with the settings dialogs.
+}
+
+void MainWindow::slot_outlink_menu_clicked()
+{
+    // No menu entry leads here; the outlink dialog joins with the outlink windows.
+}
+
+void MainWindow::slot_other_menu_clicked()
+{
+    // No menu entry leads here; the media dialog joins with the settings dialogs.
+}
+
+void MainWindow::slot_about_menu_clicked()
+{
+    if (!m_aboutWindow)
+        m_aboutWindow = new AboutWindow(this);
+    if (m_aboutWindow->isHidden())
+        m_aboutWindow->show();
+}
+
+// ---- State display and call timer -------------------------------------------------------
+
+void MainWindow::slot_phone_registration_state_change(QString state, QString userId)
+{
+    ui->onlineStatus->setStyleSheet(
+        state == REG_STATUS_SUCCESSFUL ? STYLE_STATUS_ONLINE : STYLE_STATUS_OFFLINE);
+    if (state == REG_STATUS_PROGRESS)
+        ui->dialogStatus->setText(MSG_AUTHENTICATING);
+    else if (state == REG_STATUS_FAILED)
+        ui->dialogStatus->setText(MSG_AUTH_FAILED);
+    else if (state == REG_STATUS_UNREGISTER)
+        ui->dialogStatus->setText(MSG_NOT_AUTHENTICATED);
+    ui->userId->setText(userId);
+    if (m_trayIcon)
+        m_trayIcon->setToolTip(APP_TITLE + TEXT_TRAY_EXTENSION + userId);
+}
+
+void MainWindow::slot_received_dialog(QMap<QString, QString> params)
+{
+    if (params.value(KEY_CALLER_ID) == m_store->get_account_settings().value(KEY_USER_ID)) {
+        slot_dialog_button_clicked();
+        return;
+    }
+    if (!m_store->get_outlink_settings().value(KEY_SIMPLE_URL).isEmpty()) {
+        // The remote site window takes the call's parameters and slides in here.
+    } else {
+        // The incoming call window opens here at the lower right of the desktop.
+    }
+    ui->numberInputMessage->hide();
+    ui->phoneNumberLabel->setText(m_phone->get_remote_number());
+    ui->deleteButton->hide();
+}
+
+void MainWindow::slot_update_dialog_status(QString status)
+{
+    ui->dialogStatus->setText(status);
+}
+
+void MainWindow::slot_dialog_end()
+{
+    // The remote site window slides out (at once after a button hang-up, otherwise after the
+    // stored delay) and the incoming call window hides, once those windows exist.
+    ui->phoneNumberLabel->clear();
+    ui->deleteButton->hide();
+    ui->dialogTime->clear();
+    m_callTimer->stop();
+    slot_stop_hold_music();
+
+    m_lastCallDuration = call_time_since(m_callStartTime);
+    const int result = m_phone->get_call_result();
+    QMap<QString, QString> row;
+    row[ROW_STATUS] = QString::number(result);
+    row[ROW_PHONE_NUMBER] = m_phone->get_remote_number();
+    row[ROW_DIALOG_TIME] = result == HISTORY_INCOMING_MISSED || result == HISTORY_OUTGOING_UNANSWERED
+        ? ZERO_DURATION
+        : m_lastCallDuration;
+    row[ROW_DIALOG_DATE] = QDateTime::currentDateTime().toString(DATE_FORMAT);
+    row[ROW_DELETE_FLG] = QStringLiteral("0");
+    // The history window stores the row and refreshes its lists (add_history) here.
+
+    ui->numberInputMessage->show();
+    m_logger->log(m_lastCallDuration, LEVEL_INFO);
+}
+
+void MainWindow::slot_start_count_dialog_time()
+{
+    if (m_callTimer->isActive())
+        return;
+    ui->dialogTime->setText(FIRST_SECOND);
+    m_callTimer->start(CALL_TICK_MS);
+    m_callStartTime = QDateTime::currentDateTime();
+}
+
+void MainWindow::slot_update_count_dialog_time()
+{
+    ui->dialogTime->setText(call_time_since(m_callStartTime));
+}
+
+void MainWindow::slot_clear_phone_number()
+{
+    ui->phoneNumberLabel->clear();
+    ui->deleteButton->hide();
+}
+
+void MainWindow::slot_set_phone_number(QString phoneNumber)
+{
+    ui->phoneNumberLabel->setText(phoneNumber);
+}
+
+void MainWindow::slot_show_phone_message(QString message)
+{
+    QApplication::setQuitOnLastWindowClosed(false);
+    QMessageBox box(QMessageBox::Information, TITLE_CONFIRM_MESSAGE, message, QMessageBox::Yes, nullptr,
+        Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
+    box.exec();
+}
+
+void MainWindow::slot_show_transfer_call_result(QString text)
+{
+    ui->numberInputMessage->hide();
+    ui->phoneNumberLabel->setText(text);
+    if (!m_transferResultTimer->isActive())
+        m_transferResultTimer->start(m_transferResultDisplayTime);
+}
+
+void MainWindow::slot_clear_transfer_result_message()
+{
+    ui->phoneNumberLabel->clear();
+    m_transferResultTimer->stop();
+    ui->numberInputMessage->show();
+}
+
+void MainWindow::slot_accept_dialog_from_incomming_window()
+{
+    show();
+    // The incoming call window hides here once it exists.
+}
+
+void MainWindow::slot_show_main_window()
+{
+    show();
+}
+
+void MainWindow::slot_show_operator_login() { }
+
+void MainWindow::slot_reset_remote_site() { }
+
+// ---- Operator status and remote site: completed by their own windows --------------------
+
+void MainWindow::slot_operator_status_change(int)
+{
+    // Nothing in the present wiring changes the operator status.
+}
+
+void MainWindow::slot_set_op_status_finished(QNetworkReply *reply)
+{
+    // The operator status reply is read here together with the status request.
+    reply->deleteLater();
+}
+
+void MainWindow::slot_set_op_status(QString, QString)
+{
+    // The operator status request is sent here together with its reply handling.
+}
+
+void MainWindow::slot_reset_user_status_combox() { }
+
+void MainWindow::slot_ssl_error_handler(QNetworkReply *reply, QList<QSslError>)
+{
+    reply->ignoreSslErrors();
+}
+
+void MainWindow::slot_reset_operator_status(QString)
+{
+    // Reached from the setting window after the account is saved, with the status request.
+}
+
+void MainWindow::slot_animation_finished()
+{
+    // The remote site window hides here at the end of its slide-out.
+}
+
+void MainWindow::slot_dalay_hidden_remote_window_timer()
+{
+    m_delayHiddenTimer->stop();
+    // The remote site window slides out here.
+}
+
+void MainWindow::slot_set_not_delay_hidden_remote_window()
+{
+    m_hideRemoteSiteWithoutDelay = true;
+}
+
+// ---- Number entry and call buttons ------------------------------------------------------
+
+void MainWindow::apply_hint_rule()
+{
+    ui->numberInputMessage->setVisible(ui->phoneNumberLabel->text().isEmpty() && m_phone->is_idle());
+}
+
+void MainWindow::remove_last_digit()
+{
+    QString number = ui->phoneNumberLabel->text();
+    number.chop(1);
+    ui->phoneNumberLabel->setText(number);
+}
+
+void MainWindow::keyPressEvent(QKeyEvent *event)
+{
+    const int key = event->key();
+    if (key == Qt::Key_unknown)
+        return;
+    if (event->modifiers() == Qt::ControlModifier && key == Qt::Key_V) {
+        const QString digits = QApplication::clipboard()->text().remove(QRegExp(QStringLiteral("[^0-9]")));
+        if (!digits.isEmpty()) {
+            ui->phoneNumberLabel->setText(ui->phoneNumberLabel->text() + digits);
+            ui->deleteButton->show();
+        }
+    } else if (key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt) {
+        return;
+    } else if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        if (!ui->phoneNumberLabel->text().isEmpty())
+            m_phone->request_dial(ui->phoneNumberLabel->text());
+        ui->deleteButton->hide();
+    } else if (key == Qt::Key_Backspace || key == Qt::Key_Delete) {
+        if (ui->phoneNumberLabel->text().isEmpty()) {
+            ui->deleteButton->hide();
+        } else if (!ui->deleteButton->isHidden()) {
+            remove_last_digit();
+            if (ui->phoneNumberLabel->text().isEmpty())
+                ui->deleteButton->hide();
+        }
+    } else if ((key >= Qt::Key_0 && key <= Qt::Key_9) || event->text() == QLatin1String("*")
+        || event->text() == QLatin1String("#")) {
+        if (!event->text().isEmpty())
+            digit_entry(event->text());
+    }
+    apply_hint_rule();
+}
+
+void MainWindow::digit_entry(const QString &key)
+{
+    play_tone(tone_for_key(key));
+    if (ui->phoneNumberLabel->text().isEmpty())
+        ui->deleteButton->show();
+    ui->phoneNumberLabel->setText(ui->phoneNumberLabel->text() + key);
+    if (m_phone->is_in_call())
+        m_phone->send_dtmf(key.at(0).toLatin1());
+}
+
+void MainWindow::slot_clear_button_pressed()
+{
+    ui->deleteButton->setStyleSheet(STYLE_DELETE_BUTTON_CLICKED);
+    if (!m_clearHoldTimer->isActive())
+        m_clearHoldTimer->start(CLEAR_HOLD_MS);
+}
+
+void MainWindow::slot_clear_button_long_pressed()
+{
+    ui->phoneNumberLabel->clear();
+}
+
+void MainWindow::slot_clear_button_released()
+{
+    ui->deleteButton->setStyleSheet(STYLE_DELETE_BUTTON);
+    if (!ui->phoneNumberLabel->text().isEmpty()) {
+        remove_last_digit();
+        if (!ui->phoneNumberLabel->text().isEmpty()) {
+            m_clearHoldTimer->stop();
+            return;
+        }
+    }
+    ui->deleteButton->hide();
+    if (m_phone->is_idle())
+        ui->numberInputMessage->show();
+    m_clearHoldTimer->stop();
+}
+
+void MainWindow::slot_dialog_button_clicked()
+{
+    if (m_phone->is_incoming_ringing()) {
+        m_phone->request_answer();
+        ui->deleteButton->hide();
+        return;
+    }
+    if (!ui->phoneNumberLabel->text().isEmpty()) {
+        m_phone->request_dial(ui->phoneNumberLabel->text());
+        ui->deleteButton->hide();
+        return;
+    }
+    if (m_phone->get_phone_state() == PHONE_READY) {
+        const QString last = m_phone->get_last_dialled_number();
+        if (!last.isEmpty()) {
+            ui->numberInputMessage->hide();
+            ui->phoneNumberLabel->setText(last);
+            ui->deleteButton->show();
+        }
+    }
+}
+
+void MainWindow::slot_pause_button_clicked()
+{
+    m_phone->request_hold();
+}
+
+void MainWindow::slot_transfer_button_clicked()
+{
+    if (m_phone->is_in_call()) {
+        ui->phoneNumberLabel->clear();
+        ui->deleteButton->hide();
+    }
+    m_phone->request_transfer(ui->phoneNumberLabel->text());
+}
+
+void MainWindow::slot_terminate_button_clicked()
+{
+    m_hideRemoteSiteWithoutDelay = true;
+    m_phone->request_hangup();
+}
+
+void MainWindow::slot_send_call_from_history_window(QString phoneNumber)
+{
+    if (phoneNumber.isEmpty() || m_phone->get_phone_state() != PHONE_READY)
+        return;
+    ui->numberInputMessage->hide();
+    m_phone->request_dial(phoneNumber);
+    ui->phoneNumberLabel->setText(phoneNumber);
+    show();
+    // The history window hides here.
+}
+
+// ---- Sounds -----------------------------------------------------------------------------
+
+QString MainWindow::playback_device_name() const
+{
+    return m_store->get_audio_settings().value(KEY_PLAYBACK);
+}
+
+void MainWindow::play_tone(const QString &file)
+{
+    // While the trigger thread runs a tone is playing; tones are neither queued nor mixed.
+    if (m_toneTrigger->isRunning() || m_toneOutput)
+        return;
+    const QAudioDeviceInfo device = choose_output_device(
+        playback_device_name(), [](const QString &name) { qDebug() << "lin same device name:" << name; });
+    WavSound sound;
+    if (!sound.load(file)) {
+        m_logger->log(sound.error(), LEVEL_WARNING);
+        return;
+    }
+    if (!device.isFormatSupported(sound.format())) {
+        m_logger->log(UNSUPPORTED_FORMAT + file, LEVEL_WARNING);
+        return;
+    }
+    m_toneBuffer.close();
+    m_toneBuffer.setData(sound.pcm());
+    m_toneBuffer.open(QIODevice::ReadOnly);
+    m_toneOutput = new QAudioOutput(device, sound.format(), this);
+    connect(m_toneOutput, &QAudioOutput::stateChanged, this, &MainWindow::slot_audio_play_state_change);
+    m_toneTrigger->start(QThread::InheritPriority);
+}
+
+void MainWindow::slot_started_play_audio()
+{
+    if (!m_toneOutput)
+        return;
+    m_toneOutput->start(&m_toneBuffer);
+    // A device that cannot start (no sound server) reports no state change at all.
+    if (m_toneOutput && m_toneOutput->error() != QAudio::NoError) {
+        m_logger->log(QStringLiteral("tone output failed to start: error %1").arg(m_toneOutput->error()),
+            LEVEL_WARNING);
+        release_tone_output();
+        m_toneTrigger->quit();
+    }
+}
+
+void MainWindow::slot_audio_play_state_change(QAudio::State newState)
+{
+    if (sender() != m_toneOutput)
+        return;
+    switch (newState) {
+    case QAudio::IdleState:
+        release_tone_output();
+        m_toneTrigger->quit();
+        break;
+    case QAudio::StoppedState:
+        if (m_toneOutput->error() != QAudio::NoError)
+            m_logger->log(
+                QStringLiteral("tone output stopped: error %1").arg(m_toneOutput->error()), LEVEL_WARNING);
+        release_tone_output();
+        m_toneTrigger->quit();
+        break;
+    default:
+        qDebug() << "audio other:" << newState;
+        break;
+    }
+}
+
+void MainWindow::slot_finished_play_audio()
+{
+    qDebug() << "slot_finished_play_audio";
+}
+
+void MainWindow::slot_play_terminated_audio(QString file)
+{
+    qDebug() << "slot_play_terminated_audio run";
+    play_tone(file);
+}
+
+void MainWindow::release_tone_output()
+{
+    QAudioOutput *output = m_toneOutput;
+    m_toneOutput = nullptr;
+    if (output) {
+        disconnect(output, nullptr, this, nullptr);
+        output->stop();
+        output->deleteLater();
+    }
+    m_toneBuffer.close();
+}
+
+void MainWindow::slot_play_hold_music()
+{
+    play_hold_music(HOLD_SOUND);
+}
+
+void MainWindow::play_hold_music(const QString &file)
+{
+    // One hold music output at a time; a second start while it plays changes nothing.
+    if (m_holdOutput)
+        return;
+    const QAudioDeviceInfo device = choose_output_device(playback_device_name());
+    WavSound sound;
+    if (!sound.load(file)) {
+        m_logger->log(sound.error(), LEVEL_WARNING);
+        return;
+    }
+    if (!device.isFormatSupported(sound.format())) {
+        qDebug() << UNSUPPORTED_FORMAT;
+        return;
+    }
+    m_holdBuffer.close();
+    m_holdBuffer.setData(sound.pcm());
+    m_holdBuffer.open(QIODevice::ReadOnly);
+    m_holdOutput = new QAudioOutput(device, sound.format(), this);
+    connect(m_holdOutput, &QAudioOutput::stateChanged, this, &MainWindow::slot_hold_play_state_change);
+    m_holdOutput->start(&m_holdBuffer);
+    if (m_holdOutput && m_holdOutput->error() != QAudio::NoError) {
+        m_logger->log(
+            QStringLiteral("hold music failed to start: error %1").arg(m_holdOutput->error()), LEVEL_WARNING);
+        release_hold_output();
+    }
+}
+
+void MainWindow::slot_hold_play_state_change(QAudio::State newState)
+{
+    if (sender() != m_holdOutput)
+        return;
+    if (newState == QAudio::IdleState) {
+        // Played to its end: start again from the beginning until the engine says stop.
+        release_hold_output();
+        play_hold_music(HOLD_SOUND);
+    } else if (newState == QAudio::StoppedState) {
+        if (m_holdOutput->error() != QAudio::NoError)
+            m_logger->log(
+                QStringLiteral("hold music stopped: error %1").arg(m_holdOutput->error()), LEVEL_WARNING);
+        return;
+    }
+    qDebug() << "other:" << newState;
+}
+
+void MainWindow::slot_stop_hold_music()
+{
+    release_hold_output();
+}
+
+void MainWindow::release_hold_output()
+{
+    QAudioOutput *output = m_holdOutput;
+    m_holdOutput = nullptr;
+    if (output) {
+        disconnect(output, nullptr, this, nullptr);
+        output->stop();
+        output->deleteLater();
+    }
+    m_holdBuffer.close();
+}

@@ -1,19 +1,153 @@
 #pragma once
 
-#include <QMainWindow>
+#include "wavsound.h"
 
+#include <QAudio>
+#include <QBuffer>
+#include <QDateTime>
+#include <QList>
+#include <QMainWindow>
+#include <QMap>
+#include <QSslError>
+#include <QString>
+#include <QSystemTrayIcon>
+
+class AboutWindow;
+class QAction;
+class QAudioOutput;
+class QMenu;
+class QNetworkAccessManager;
+class QNetworkReply;
+class QThread;
+class QTimer;
 class VelData;
 class VelLogger;
+class VelPhone;
 
-// The bar: root object of the process, owner of the logger and the store.
+namespace Ui {
+class MainWindow;
+}
+
+// The bar: registration lamp, extension, call state, call timer and the number being dialled,
+// beside the call buttons. Root object of the process: it owns the store, the logger, the
+// telephony engine and every other window. The engine's signals all end in slots here (queued
+// onto the GUI thread); what the buttons do is decided by the engine's queries at the click.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
+
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
+public slots:
+    void slot_close_button_clicked();
+    void slot_clear_button_pressed();
+    void slot_clear_button_released();
+    void slot_clear_button_long_pressed();
+    void slot_dialog_button_clicked();
+    void slot_pause_button_clicked();
+    void slot_transfer_button_clicked();
+    void slot_terminate_button_clicked();
+    void slot_right_menu_exit_clicked();
+    void slot_setting_button_clicked();
+    void slot_history_button_clicked();
+    void slot_logo_clicked();
+    void slot_phone_registration_state_change(QString state, QString userId);
+    void slot_received_dialog(QMap<QString, QString> params);
+    void slot_update_dialog_status(QString status);
+    void slot_dialog_end();
+    void slot_start_count_dialog_time();
+    void slot_update_count_dialog_time();
+    void slot_show_operator_login();
+    void slot_operator_status_change(int index);
+    void slot_account_menu_clicked();
+    void slot_outlink_menu_clicked();
+    void slot_other_menu_clicked();
+    void slot_about_menu_clicked();
+    void slot_system_tray_icon_clicked(QSystemTrayIcon::ActivationReason reason);
+    void slot_clear_phone_number();
+    void slot_show_phone_message(QString message);
+    void slot_set_op_status_finished(QNetworkReply *reply);
+    void slot_set_op_status(QString username, QString password);
+    void slot_reset_user_status_combox();
+    void slot_send_call_from_history_window(QString phoneNumber);
+    void slot_ssl_error_handler(QNetworkReply *reply, QList<QSslError> errlist);
+    void slot_reset_operator_status(QString operatorAddress);
+    void slot_accept_dialog_from_incomming_window();
+    void slot_reset_remote_site();
+    void slot_audio_play_state_change(QAudio::State newState);
+    void slot_animation_finished();
+    void slot_dalay_hidden_remote_window_timer();
+    void slot_show_main_window();
+    void slot_set_not_delay_hidden_remote_window();
+    void slot_set_phone_number(QString phoneNumber);
+    void slot_show_transfer_call_result(QString);
+    void slot_clear_transfer_result_message();
+    void slot_play_hold_music();
+    void slot_stop_hold_music();
+    void slot_hold_play_state_change(QAudio::State newState);
+    void slot_started_play_audio();
+    void slot_finished_play_audio();
+    void slot_play_terminated_audio(QString file);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
 private:
-    VelLogger *m_logger = nullptr;
+    void build_menus();
+    void digit_entry(const QString &key);
+    void apply_hint_rule();
+    void remove_last_digit();
+    QString elapsed_call_time() const;
+    QString playback_device_name() const;
+    void play_tone(const QString &file);
+    void play_hold_music(const QString &file);
+    void release_tone_output();
+    void release_hold_output();
+
+    Ui::MainWindow *ui;
+    QTimer *m_clearHoldTimer = nullptr;
+    AboutWindow *m_aboutWindow = nullptr;
     VelData *m_store = nullptr;
+    VelLogger *m_logger = nullptr;
+    VelPhone *m_phone = nullptr;
+    QTimer *m_callTimer = nullptr;
+    QDateTime m_callStartTime;
+    QString m_lastCallDuration;
+    QMenu *m_rightMenu = nullptr;
+    QAction *m_settingAction = nullptr;
+    QAction *m_callAction = nullptr;
+    QAction *m_holdAction = nullptr;
+    QAction *m_transferAction = nullptr;
+    QAction *m_hangupAction = nullptr;
+    QAction *m_exitAction = nullptr;
+    QAction *m_historyAction = nullptr;
+    QAction *m_minimizeAction = nullptr;
+    QAction *m_separator1 = nullptr;
+    QAction *m_separator2 = nullptr;
+    QAction *m_versionAction = nullptr;
+    QMenu *m_trayMenu = nullptr;
+    QSystemTrayIcon *m_trayIcon = nullptr;
+    QAction *m_openAction = nullptr;
+    QNetworkAccessManager *m_network = nullptr;
+    // Sounds hold only the PCM part of their WAV file, read afresh for every pass.
+    QBuffer m_toneBuffer;
+    QAudioOutput *m_toneOutput = nullptr;
+    QBuffer m_holdBuffer;
+    QAudioOutput *m_holdOutput = nullptr;
+    QTimer *m_delayHiddenTimer = nullptr;
+    bool m_hideRemoteSiteWithoutDelay = false;
+    QTimer *m_transferResultTimer = nullptr;
+    qint32 m_transferResultDisplayTime = 2000;
+    // Runs an empty event loop: its start triggers a tone on the GUI thread, and while it runs
+    // a tone is playing.
+    QThread *m_toneTrigger = nullptr;
+    qint32 m_dragX = 0;
+    qint32 m_dragY = 0;
+    bool m_exitConfirmed = false;
 };

@@ -1,0 +1,22 @@
+#include "aboutwindow.h"
+#include "ui_aboutwindow.h"
+
+#include "constants.h"
+
+#include <QDate>
+
+AboutWindow::AboutWindow(QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint)
+    , ui(new Ui::AboutWindow)
+{
+    ui->setupUi(this);
+    setFixedSize(size());
+    setWindowTitle(APP_TITLE);
+    ui->versionLabel->setText(ABOUT_TITLE_FORMAT.arg(APP_VERSION));
+    ui->copyrightLabel->setText(COPYRIGHT_FORMAT.arg(QDate::currentDate().year()));
+}
+
+AboutWindow::~AboutWindow()
+{
+    delete ui;
+}
