@@ -1,0 +1,890 @@
+#include "velphone.h"
+
+#include "appdir.h"
+#include "constants.h"
+#include "veldata.h"
+#include "vellogger.h"
+
+#include <QDate>
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutexLocker>
+
+#include <atomic>
+
+#include <linphone/logging.h>
+
+namespace {
+constexpr int LOG_LEVEL = 1;
+constexpr int LOOP_WAIT_MS = 50;
+constexpr int INCOMING_TIMEOUT_SECONDS = 600;
+constexpr int REGISTRATION_EXPIRES_SECONDS = 60;
+// Random local SIP and RTP ports, so that nothing clashes with another phone on the host.
+constexpr int RANDOM_PORT = -1;
+
+const QString KEY_ADDRESS = QStringLiteral("address");
+const QString KEY_PORT = QStringLiteral("port");
+const QString KEY_USER_ID = QStringLiteral("userId");
+const QString KEY_PASSWORD = QStringLiteral("password");
+const QString KEY_PLAYBACK = QStringLiteral("playback");
+const QString KEY_RINGBACK = QStringLiteral("ringback");
+const QString KEY_CAPTURE = QStringLiteral("capture");
+const QString KEY_CAPTURE_GAIN = QStringLiteral("captureGain");
+const QString KEY_DEBUG_MODEL = QStringLiteral("debugModel");
+const QString KEY_CALLER_NAME = QStringLiteral("callerName");
+const QString KEY_CALLER_ID = QStringLiteral("callerId");
+const QString KEY_CALL_ID = QStringLiteral("callId");
+const QString REGISTRATION_TIMEOUT_MESSAGE = QStringLiteral("timeout");
+const QString DAY_FORMAT = QStringLiteral("yyyyMMdd");
+
+// The core keeps no database, call history, zrtp cache or config file of its own: all it
+// would write lives elsewhere (settings in our store) or is not needed by an operator phone.
+// Without these lines it writes below $HOME, and stalls silently where that directory is missing.
+// Video stays off entirely: this is an audio-only phone.
+const char CORE_CONFIG[] = "[storage]\n"
+                           "uri=null\n"
+                           "call_logs_db_uri=null\n"
+                           "zrtp_secrets_db_uri=null\n"
+                           "[video]\n"
+                           "capture=0\n"
+                           "display=0\n"
+                           "automatically_initiate=0\n"
+                           "automatically_accept=0\n";
+
+// The one engine of the process; the library's callbacks carry no context of ours.
+std::atomic<VelPhone *> s_engine { nullptr };
+
+// The library's own log file. Library threads other than the engine's log too, so the handle
+// is used only under its own lock.
+QMutex s_coreLogMutex;
+FILE *s_coreLogFile = nullptr;
+
+void write_core_log(LinphoneLoggingService *, const char *domain, LinphoneLogLevel, const char *message)
+{
+    QMutexLocker lock(&s_coreLogMutex);
+    if (!s_coreLogFile || !message)
+        return;
+    std::fprintf(s_coreLogFile, "%s %s\n",
+        qPrintable(QDateTime::currentDateTime().toString(Qt::ISODateWithMs)), message);
+    std::fflush(s_coreLogFile);
+    Q_UNUSED(domain);
+}
+
+QString from_utf8(const char *text)
+{
+    return text ? QString::fromUtf8(text) : QString();
+}
+
+bool in_consultation(int phoneState)
+{
+    return phoneState >= PHONE_TRANSFER_DIALLING && phoneState <= PHONE_TRANSFER_HELD;
+}
+
+void forget_call(LinphoneCall *&call)
+{
+    if (call)
+        linphone_call_unref(call);
+    call = nullptr;
+}
+} // namespace
+
+VelPhone::VelPhone(QObject *parent, VelData *store, VelLogger *logger)
+    : QThread(parent)
+    , m_store(store)
+    , m_logger(logger)
+{
+    s_engine.store(this);
+    log(QStringLiteral("liblinphone version: ") + from_utf8(linphone_core_get_version()));
+
+    if (m_store->get_general_settings().value(KEY_DEBUG_MODEL) == QLatin1String("1"))
+        open_core_log();
+    create_core();
+}
+
+VelPhone::~VelPhone()
+{
+    // Whoever stops the engine waits for the thread; a core left behind (the thread never ran)
+    // is destroyed here so that nothing leaks.
+    if (!isRunning() && m_core)
+        destroy_core();
+    VelPhone *self = this;
+    s_engine.compare_exchange_strong(self, nullptr);
+}
+
+bool VelPhone::is_engine_thread() const
+{
+    return QThread::currentThread() == this;
+}
+
+void VelPhone::log(const QString &text)
+{
+    if (m_logger)
+        m_logger->log(text, LOG_LEVEL);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Core set-up
+
+void VelPhone::open_core_log()
+{
+    const QString path = AppDir::file(CORE_LOG_FILE);
+    QFileInfo info(path);
+    // One older generation only: a log last written on an earlier day becomes core.log1.
+    if (info.exists()
+        && info.lastModified().date().toString(DAY_FORMAT) != QDate::currentDate().toString(DAY_FORMAT)) {
+        const QString older = path + QLatin1Char('1');
+        if (QFile::exists(older))
+            QFile::remove(older);
+        QFile::rename(path, older);
+    }
+
+    FILE *file = std::fopen(QFile::encodeName(path).constData(), "a");
+    if (!file)
+        return;
+    {
+        QMutexLocker lock(&s_coreLogMutex);
+        s_coreLogFile = file;
+    }
+    LinphoneLoggingService *service = linphone_logging_service_get();
+    m_logCbs = linphone_factory_create_logging_service_cbs(linphone_factory_get());
+    linphone_logging_service_cbs_set_log_message_written(m_logCbs, write_core_log);
+    linphone_logging_service_add_callbacks(service, m_logCbs);
+    linphone_logging_service_set_log_level_mask(service,
+        LinphoneLogLevelMessage | LinphoneLogLevelWarning | LinphoneLogLevelError | LinphoneLogLevelFatal);
+}
+
+void VelPhone::close_core_log()
+{
+    if (!m_logCbs)
+        return;
+    LinphoneLoggingService *service = linphone_logging_service_get();
+    linphone_logging_service_remove_callbacks(service, m_logCbs);
+    linphone_logging_service_cbs_unref(m_logCbs);
+    m_logCbs = nullptr;
+    linphone_logging_service_set_log_level_mask(
+        service, LinphoneLogLevelWarning | LinphoneLogLevelError | LinphoneLogLevelFatal);
+    QMutexLocker lock(&s_coreLogMutex);
+    std::fclose(s_coreLogFile);
+    s_coreLogFile = nullptr;
+}
+
+void VelPhone::create_core()
+{
+    LinphoneFactory *factory = linphone_factory_get();
+    // Whatever the library still wants to keep on disk goes below the application directory.
+    const QByteArray dataDir = QFile::encodeName(AppDir::file(DATA_DIR) + QLatin1Char('/'));
+    linphone_factory_set_data_dir(factory, dataDir.constData());
+    linphone_factory_set_config_dir(factory, dataDir.constData());
+    linphone_factory_set_download_dir(factory, dataDir.constData());
+
+    LinphoneConfig *config = linphone_factory_create_config_from_string(factory, CORE_CONFIG);
+    m_core = linphone_factory_create_core_with_config_3(factory, config, nullptr);
+    linphone_config_unref(config);
+
+    LinphoneCoreCbs *cbs = linphone_factory_create_core_cbs(factory);
+    linphone_core_cbs_set_registration_state_changed(cbs, &VelPhone::on_registration_state_changed);
+    linphone_core_cbs_set_call_state_changed(cbs, &VelPhone::on_call_state_changed);
+    linphone_core_add_callbacks(m_core, cbs);
+    linphone_core_cbs_unref(cbs);
+
+    // With no message database an incoming SIP MESSAGE would crash the library; an operator
+    // phone has no chat, so messages are refused.
+    linphone_core_disable_chat(m_core, LinphoneReasonNotAcceptable);
+    linphone_core_enable_video_capture(m_core, false);
+    linphone_core_enable_video_display(m_core, false);
+    LinphoneVideoActivationPolicy *policy = linphone_factory_create_video_activation_policy(factory);
+    linphone_video_activation_policy_set_automatically_initiate(policy, false);
+    linphone_video_activation_policy_set_automatically_accept(policy, false);
+    linphone_core_set_video_activation_policy(m_core, policy);
+    linphone_video_activation_policy_unref(policy);
+
+    linphone_core_set_ringback(m_core, QFile::encodeName(RINGBACK_SOUND).constData());
+    linphone_core_set_ring(m_core, QFile::encodeName(RING_SOUND).constData());
+    linphone_core_set_inc_timeout(m_core, INCOMING_TIMEOUT_SECONDS);
+
+    LinphoneTransports *transports = linphone_factory_create_transports(factory);
+    linphone_transports_set_udp_port(transports, RANDOM_PORT);
+    linphone_transports_set_tcp_port(transports, 0);
+    linphone_transports_set_tls_port(transports, 0);
+    linphone_transports_set_dtls_port(transports, 0);
+    linphone_core_set_transports(m_core, transports);
+    linphone_transports_unref(transports);
+    linphone_core_set_audio_port(m_core, RANDOM_PORT);
+
+    linphone_core_set_user_agent(
+        m_core, USER_AGENT_NAME.toUtf8().constData(), APP_VERSION.toUtf8().constData());
+    linphone_core_set_mic_gain_db(m_core, m_store->get_audio_settings().value(KEY_CAPTURE_GAIN).toFloat());
+
+    linphone_core_start(m_core);
+}
+
+void VelPhone::destroy_core()
+{
+    // Stopping sends the BYEs of calls still up and the un-REGISTER.
+    linphone_core_stop(m_core);
+    linphone_core_unref(m_core);
+    m_core = nullptr;
+    m_proxy = nullptr;
+    close_core_log();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Engine loop
+
+void VelPhone::run()
+{
+    {
+        QMutexLocker core(&m_coreMutex);
+        do_register();
+    }
+    for (;;) {
+        {
+            QMutexLocker core(&m_coreMutex);
+            linphone_core_iterate(m_core);
+            serve_requests();
+            if (m_registrationCleared) {
+                do_register();
+                m_registrationCleared = false;
+            }
+        }
+        QMutexLocker lock(&m_requestMutex);
+        if (!m_running)
+            break;
+        const Requests &r = m_requests;
+        const bool pending = r.dial || r.hold || r.transfer || r.hangup || r.answer || m_reRegisterRequested;
+        if (!pending)
+            m_wake.wait(&m_requestMutex, LOOP_WAIT_MS);
+        if (!m_running)
+            break;
+    }
+
+    QMutexLocker core(&m_coreMutex);
+    if (m_currentCall && linphone_call_get_state(m_currentCall) != LinphoneCallEnd)
+        linphone_call_terminate(m_currentCall);
+    forget_call(m_currentCall);
+    if (m_transferCall && linphone_call_get_state(m_transferCall) != LinphoneCallEnd)
+        linphone_call_terminate(m_transferCall);
+    forget_call(m_transferCall);
+    destroy_core();
+}
+
+void VelPhone::serve_requests()
+{
+    // The requests are taken in one piece, so a text always belongs to its own flag; a request
+    // set while the executors run waits for the next pass.
+    Requests taken;
+    {
+        QMutexLocker lock(&m_requestMutex);
+        taken = m_requests;
+        m_requests = Requests();
+        if (taken.transfer)
+            m_transferDone = false;
+    }
+    if (taken.dial)
+        do_dial(taken.dialNumber);
+    if (taken.hold)
+        do_hold();
+    if (taken.transfer)
+        do_transfer(taken.transferNumber);
+    if (taken.hangup && !m_hangupInProgress) {
+        m_hangupInProgress = true;
+        do_hangup();
+    }
+    if (taken.answer)
+        do_answer();
+    re_register_locked();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Registration
+
+void VelPhone::do_register()
+{
+    m_account = m_store->get_account_settings();
+    const QString address = m_account.value(KEY_ADDRESS);
+    const QString port = m_account.value(KEY_PORT);
+    const QString userId = m_account.value(KEY_USER_ID);
+    const QString password = m_account.value(KEY_PASSWORD);
+    if (address.isEmpty() || port.isEmpty() || userId.isEmpty() || password.isEmpty())
+        return;
+
+    LinphoneFactory *factory = linphone_factory_get();
+    const QString identity
+        = QStringLiteral("sip:") + userId + QLatin1Char('@') + address + QLatin1Char(':') + port;
+    LinphoneAddress *identityAddress
+        = linphone_factory_create_address(factory, identity.toUtf8().constData());
+    if (!identityAddress)
+        return;
+
+    // Earlier registrations are dropped so that their configurations do not pile up; one that
+    // is still registered is unregistered by the library on removal.
+    while (const bctbx_list_t *configs = linphone_core_get_proxy_config_list(m_core))
+        linphone_core_remove_proxy_config(m_core, static_cast<LinphoneProxyConfig *>(configs->data));
+
+    LinphoneAuthInfo *auth
+        = linphone_factory_create_auth_info(factory, linphone_address_get_username(identityAddress), nullptr,
+            password.toUtf8().constData(), nullptr, nullptr, nullptr);
+    linphone_core_clear_all_auth_info(m_core);
+    linphone_core_add_auth_info(m_core, auth);
+    linphone_auth_info_unref(auth);
+
+    LinphoneProxyConfig *config = linphone_core_create_proxy_config(m_core);
+    linphone_proxy_config_set_identity_address(config, identityAddress);
+    linphone_proxy_config_set_server_addr(config, (address + QLatin1Char(':') + port).toUtf8().constData());
+    linphone_proxy_config_set_expires(config, REGISTRATION_EXPIRES_SECONDS);
+    linphone_proxy_config_enable_register(config, true);
+    linphone_address_unref(identityAddress);
+    linphone_core_add_proxy_config(m_core, config);
+    linphone_core_set_default_proxy_config(m_core, config);
+    m_proxy = config;
+    linphone_proxy_config_unref(config);
+
+    apply_sound_settings_locked();
+    // Registration reports come out of an iteration; they are emitted on the engine thread
+    // only, so a registration started from the GUI thread waits for the loop's next pass.
+    if (is_engine_thread())
+        linphone_core_iterate(m_core);
+}
+
+void VelPhone::re_register()
+{
+    QMutexLocker core(&m_coreMutex);
+    re_register_locked();
+}
+
+void VelPhone::re_register_locked()
+{
+    {
+        QMutexLocker lock(&m_requestMutex);
+        if (!m_reRegisterRequested)
+            return;
+        m_reRegisterRequested = false;
+    }
+    if (m_proxy) {
+        // The library reports the un-REGISTER as cleared, and the loop then registers anew.
+        linphone_proxy_config_edit(m_proxy);
+        linphone_proxy_config_enable_register(m_proxy, false);
+        linphone_proxy_config_done(m_proxy);
+    }
+    // An account that was not registered produces no cleared report.
+    if (!m_registered)
+        do_register();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sound devices
+
+void VelPhone::apply_sound_settings()
+{
+    QMutexLocker core(&m_coreMutex);
+    apply_sound_settings_locked();
+}
+
+void VelPhone::apply_sound_settings_locked()
+{
+    const QMap<QString, QString> audio = m_store->get_audio_settings();
+    if (audio.isEmpty())
+        return;
+    bctbx_list_t *devices = linphone_core_get_extended_audio_devices(m_core);
+    for (const bctbx_list_t *it = devices; it; it = it->next) {
+        const char *id = linphone_audio_device_get_id(static_cast<LinphoneAudioDevice *>(it->data));
+        const QString name = from_utf8(id);
+        if (name == audio.value(KEY_PLAYBACK))
+            linphone_core_set_playback_device(m_core, id);
+        if (name == audio.value(KEY_RINGBACK))
+            linphone_core_set_ringer_device(m_core, id);
+        if (name == audio.value(KEY_CAPTURE))
+            linphone_core_set_capture_device(m_core, id);
+    }
+    bctbx_list_free_with_data(devices, reinterpret_cast<bctbx_list_free_func>(linphone_audio_device_unref));
+    linphone_core_set_mic_gain_db(m_core, audio.value(KEY_CAPTURE_GAIN).toFloat());
+}
+
+QMap<QString, QStringList> VelPhone::get_sound_devices()
+{
+    QMutexLocker core(&m_coreMutex);
+    linphone_core_reload_sound_devices(m_core);
+    QStringList playback;
+    QStringList capture;
+    bctbx_list_t *devices = linphone_core_get_extended_audio_devices(m_core);
+    for (const bctbx_list_t *it = devices; it; it = it->next) {
+        const auto *device = static_cast<const LinphoneAudioDevice *>(it->data);
+        const QString name = from_utf8(linphone_audio_device_get_id(device));
+        if (linphone_audio_device_has_capability(device, LinphoneAudioDeviceCapabilityRecord))
+            capture << name;
+        if (linphone_audio_device_has_capability(device, LinphoneAudioDeviceCapabilityPlay))
+            playback << name;
+    }
+    bctbx_list_free_with_data(devices, reinterpret_cast<bctbx_list_free_func>(linphone_audio_device_unref));
+    QMap<QString, QStringList> result;
+    result.insert(KEY_PLAYBACK, playback);
+    result.insert(KEY_CAPTURE, capture);
+    return result;
+}
+
+void VelPhone::send_dtmf(char digit)
+{
+    QMutexLocker core(&m_coreMutex);
+    if (LinphoneCall *call = linphone_core_get_current_call(m_core))
+        linphone_call_send_dtmf(call, digit);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Request setters: values and flags are handed over under the request lock, then the loop is
+// woken so that it does not sleep out its pass.
+
+void VelPhone::request_dial(const QString &number)
+{
+    QMutexLocker lock(&m_requestMutex);
+    m_requests.dialNumber = number;
+    m_requests.dial = true;
+    m_wake.wakeAll();
+}
+
+void VelPhone::request_answer()
+{
+    QMutexLocker lock(&m_requestMutex);
+    m_requests.answer = true;
+    m_wake.wakeAll();
+}
+
+void VelPhone::request_hold()
+{
+    QMutexLocker lock(&m_requestMutex);
+    m_requests.hold = true;
+    m_wake.wakeAll();
+}
+
+void VelPhone::request_transfer(const QString &number)
+{
+    QMutexLocker lock(&m_requestMutex);
+    m_requests.transferNumber = number;
+    m_requests.transfer = true;
+    m_wake.wakeAll();
+}
+
+void VelPhone::request_hangup()
+{
+    QMutexLocker lock(&m_requestMutex);
+    m_requests.hangup = true;
+    m_wake.wakeAll();
+}
+
+void VelPhone::request_re_register()
+{
+    QMutexLocker lock(&m_requestMutex);
+    m_reRegisterRequested = true;
+    m_wake.wakeAll();
+}
+
+void VelPhone::stop()
+{
+    QMutexLocker lock(&m_requestMutex);
+    m_running = false;
+    m_wake.wakeAll();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Queries
+
+bool VelPhone::is_incoming_ringing() const
+{
+    QMutexLocker core(&m_coreMutex);
+    return m_currentCall && linphone_call_get_dir(m_currentCall) == LinphoneCallIncoming
+        && linphone_call_get_state(m_currentCall) == LinphoneCallIncomingReceived;
+}
+
+bool VelPhone::is_in_call() const
+{
+    QMutexLocker core(&m_coreMutex);
+    return m_currentCall && linphone_call_get_state(m_currentCall) == LinphoneCallStreamsRunning;
+}
+
+bool VelPhone::is_idle() const
+{
+    QMutexLocker core(&m_coreMutex);
+    return is_idle_locked();
+}
+
+bool VelPhone::is_idle_locked() const
+{
+    if (!m_currentCall)
+        return true;
+    const LinphoneCallState state = linphone_call_get_state(m_currentCall);
+    return state == LinphoneCallReleased || state == LinphoneCallIdle || state == LinphoneCallEnd;
+}
+
+int VelPhone::get_phone_state() const
+{
+    QMutexLocker core(&m_coreMutex);
+    return m_phoneState;
+}
+
+int VelPhone::get_call_result() const
+{
+    QMutexLocker core(&m_coreMutex);
+    return m_callResult;
+}
+
+QString VelPhone::get_remote_number() const
+{
+    QMutexLocker core(&m_coreMutex);
+    return m_remoteNumber;
+}
+
+QString VelPhone::get_last_dialled_number() const
+{
+    QMutexLocker core(&m_coreMutex);
+    return m_lastDialledNumber;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Executors (engine thread, core lock held)
+
+void VelPhone::do_dial(const QString &number)
+{
+    Q_ASSERT(is_engine_thread());
+    if (number.isEmpty())
+        return;
+    if (m_phoneState == PHONE_READY) {
+        if (!is_idle_locked())
+            return;
+        LinphoneCall *call = linphone_core_invite(m_core, number.toUtf8().constData());
+        if (!call)
+            return;
+        forget_call(m_currentCall);
+        m_currentCall = linphone_call_ref(call);
+        m_remoteNumber = number;
+        m_lastDialledNumber = number;
+        m_callResult = HISTORY_OUTGOING_UNANSWERED;
+    } else if (m_phoneState == PHONE_TRANSFER_WAIT) {
+        if (m_transferCall) {
+            const LinphoneCallState state = linphone_call_get_state(m_transferCall);
+            if (state != LinphoneCallEnd && state != LinphoneCallReleased)
+                return;
+        }
+        LinphoneCall *call = linphone_core_invite(m_core, number.toUtf8().constData());
+        if (!call)
+            return;
+        forget_call(m_transferCall);
+        m_transferCall = linphone_call_ref(call);
+    }
+}
+
+void VelPhone::do_hold()
+{
+    Q_ASSERT(is_engine_thread());
+    // While the other side holds the call or it waits for a transfer, the button acts on the
+    // consultation call only.
+    LinphoneCall *target = m_phoneState >= PHONE_HELD ? m_transferCall : m_currentCall;
+    if (!target)
+        return;
+    const LinphoneCallState state = linphone_call_get_state(target);
+    if (state == LinphoneCallPaused)
+        linphone_call_resume(target);
+    else if (state == LinphoneCallStreamsRunning)
+        linphone_call_pause(target);
+}
+
+void VelPhone::do_transfer(const QString &number)
+{
+    Q_ASSERT(is_engine_thread());
+    if (!m_currentCall) {
+        if (!m_transferCall)
+            return;
+        // The held party has gone: the consultation call is what the operator still has.
+        m_currentCall = m_transferCall;
+        m_transferCall = nullptr;
+        m_phoneState = PHONE_TALKING;
+        set_status(MSG_IN_CALL);
+        emit signal_show_phone_message(MSG_NO_TRANSFER_SOURCE);
+        return;
+    }
+    if (linphone_call_get_state(m_currentCall) == LinphoneCallStreamsRunning) {
+        if (linphone_call_pause(m_currentCall) == 0)
+            m_phoneState = PHONE_TRANSFER_WAIT;
+        return;
+    }
+    if (m_phoneState == PHONE_TRANSFER_WAIT) {
+        if (number.isEmpty()) {
+            if (linphone_call_resume(m_currentCall) != 0)
+                return;
+            if (!remote_is_own_user())
+                emit signal_set_phone_number(m_remoteNumber);
+            return;
+        }
+        LinphoneAddress *target = linphone_core_interpret_url(m_core, number.toUtf8().constData());
+        if (!target)
+            return;
+        const LinphoneStatus status = linphone_call_transfer_to(m_currentCall, target);
+        linphone_address_unref(target);
+        if (status >= 0) {
+            QMutexLocker lock(&m_requestMutex);
+            m_transferDone = true;
+        }
+        return;
+    }
+    if (m_phoneState == PHONE_TRANSFER_TALKING && m_transferCall) {
+        if (linphone_call_transfer_to_another(m_currentCall, m_transferCall) >= 0) {
+            QMutexLocker lock(&m_requestMutex);
+            m_transferDone = true;
+        }
+    }
+}
+
+void VelPhone::do_hangup()
+{
+    Q_ASSERT(is_engine_thread());
+    bool acted = false;
+    if (in_consultation(m_phoneState)) {
+        // Only the consultation call ends; the held call waits for another transfer target.
+        if (m_transferCall) {
+            linphone_call_terminate(m_transferCall);
+            acted = true;
+        }
+    } else if (m_currentCall) {
+        if (linphone_call_get_dir(m_currentCall) == LinphoneCallIncoming
+            && linphone_call_get_state(m_currentCall) == LinphoneCallIncomingReceived)
+            linphone_call_decline(m_currentCall, LinphoneReasonBusy);
+        else
+            linphone_call_terminate(m_currentCall);
+        acted = true;
+    }
+    // Further hang-up requests are dropped until the release report arrives.
+    if (!acted)
+        m_hangupInProgress = false;
+}
+
+void VelPhone::do_answer()
+{
+    Q_ASSERT(is_engine_thread());
+    if (m_currentCall && linphone_call_get_dir(m_currentCall) == LinphoneCallIncoming
+        && linphone_call_get_state(m_currentCall) == LinphoneCallIncomingReceived)
+        linphone_call_accept(m_currentCall);
+}
+
+void VelPhone::terminate_and_release(LinphoneCall *&call)
+{
+    if (call && linphone_call_get_state(call) != LinphoneCallEnd
+        && linphone_call_get_state(call) != LinphoneCallReleased)
+        linphone_call_terminate(call);
+    forget_call(call);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Library reports (engine thread, inside an iteration or an executor, core lock held)
+
+void VelPhone::on_registration_state_changed(
+    LinphoneCore *, LinphoneProxyConfig *config, LinphoneRegistrationState state, const char *message)
+{
+    if (VelPhone *engine = s_engine.load())
+        engine->velphone_registration_state_changed(config, state, from_utf8(message));
+}
+
+void VelPhone::on_call_state_changed(
+    LinphoneCore *, LinphoneCall *call, LinphoneCallState state, const char *message)
+{
+    if (VelPhone *engine = s_engine.load())
+        engine->velphone_call_state_changed(call, state, from_utf8(message));
+}
+
+void VelPhone::set_status(const QString &status)
+{
+    emit signal_update_dialog_status(status);
+}
+
+bool VelPhone::remote_is_own_user() const
+{
+    return m_remoteNumber == m_account.value(KEY_USER_ID);
+}
+
+QString VelPhone::connected_status() const
+{
+    return remote_is_own_user() ? MSG_ONLINE : MSG_IN_CALL;
+}
+
+void VelPhone::velphone_registration_state_changed(
+    LinphoneProxyConfig *config, LinphoneRegistrationState state, const QString &message)
+{
+    // Reports about configurations of earlier registrations, removed since, are not the
+    // account's state any more.
+    if (config != m_proxy) {
+        log(message);
+        return;
+    }
+    const QString userId = m_account.value(KEY_USER_ID);
+    switch (state) {
+    case LinphoneRegistrationProgress:
+        emit signal_registration_state(REG_STATUS_PROGRESS, userId);
+        break;
+    case LinphoneRegistrationOk:
+        emit signal_registration_state(REG_STATUS_SUCCESSFUL, userId);
+        emit signal_show_operator_login();
+        if (m_phoneState == PHONE_READY)
+            set_status(MSG_READY_TO_DIAL);
+        m_registered = true;
+        break;
+    case LinphoneRegistrationCleared:
+        m_registrationCleared = true;
+        emit signal_registration_state(REG_STATUS_UNREGISTER, userId);
+        break;
+    case LinphoneRegistrationFailed:
+        emit signal_registration_state(REG_STATUS_FAILED, userId);
+        m_registered = false;
+        if (message == REGISTRATION_TIMEOUT_MESSAGE) {
+            emit signal_dialog_end();
+            terminate_and_release(m_currentCall);
+            terminate_and_release(m_transferCall);
+            m_phoneState = PHONE_READY;
+        }
+        break;
+    default:
+        emit signal_registration_state(MSG_NOT_AUTHENTICATED, userId);
+        break;
+    }
+    log(message);
+}
+
+void VelPhone::velphone_call_state_changed(
+    LinphoneCall *call, LinphoneCallState state, const QString &message)
+{
+    switch (state) {
+    case LinphoneCallIncomingReceived:
+        if (m_phoneState == PHONE_READY) {
+            if (!is_idle_locked())
+                break;
+            m_phoneState = PHONE_RINGING;
+            forget_call(m_currentCall);
+            m_currentCall = linphone_call_ref(call);
+            const LinphoneAddress *remote = linphone_call_get_remote_address(call);
+            const QString callerName = from_utf8(linphone_address_get_display_name(remote));
+            const QString callerId = from_utf8(linphone_address_get_username(remote));
+            const QString callId = from_utf8(linphone_call_log_get_call_id(linphone_call_get_call_log(call)));
+            m_remoteNumber = callerId;
+            m_callResult = HISTORY_INCOMING_MISSED;
+            QMap<QString, QString> params;
+            params.insert(KEY_CALLER_NAME, callerName);
+            params.insert(KEY_CALLER_ID, callerId);
+            params.insert(KEY_CALL_ID, callId);
+            qDebug() << "Call-ID:" << callId;
+            emit signal_received_dialog(params);
+            set_status(MSG_INCOMING);
+        } else {
+            // One call at a time: a second caller hears busy and the operator sees nothing.
+            linphone_call_decline(call, LinphoneReasonBusy);
+        }
+        break;
+    case LinphoneCallOutgoingProgress:
+        if (m_phoneState == PHONE_READY) {
+            m_phoneState = PHONE_DIALLING;
+            log(QString::number(m_phoneState));
+            set_status(MSG_CALLING);
+        } else if (m_phoneState == PHONE_TRANSFER_WAIT) {
+            m_phoneState = PHONE_TRANSFER_DIALLING;
+            set_status(MSG_TRANSFER_CALLING);
+        }
+        break;
+    case LinphoneCallStreamsRunning:
+        log(QString::number(m_phoneState));
+        switch (m_phoneState) {
+        case PHONE_DIALLING:
+        case PHONE_RINGING:
+            m_phoneState = PHONE_TALKING;
+            emit signal_start_count_dialog_time();
+            set_status(connected_status());
+            break;
+        case PHONE_HOLDING:
+        case PHONE_HELD:
+        case PHONE_TRANSFER_WAIT:
+            if (m_phoneState == PHONE_HOLDING)
+                emit signal_stop_hold_music();
+            m_phoneState = PHONE_TALKING;
+            set_status(connected_status());
+            break;
+        case PHONE_TRANSFER_DIALLING:
+        case PHONE_TRANSFER_HOLDING:
+        case PHONE_TRANSFER_HELD:
+            m_phoneState = PHONE_TRANSFER_TALKING;
+            set_status(MSG_TRANSFER_IN_CALL);
+            break;
+        default:
+            break;
+        }
+        if (m_callResult == HISTORY_OUTGOING_UNANSWERED)
+            m_callResult = HISTORY_OUTGOING_ANSWERED;
+        else if (m_callResult == HISTORY_INCOMING_MISSED)
+            m_callResult = HISTORY_INCOMING_ANSWERED;
+        break;
+    case LinphoneCallPaused:
+        if (m_phoneState == PHONE_TALKING) {
+            m_phoneState = PHONE_HOLDING;
+            emit signal_play_hold_music();
+            set_status(MSG_ON_HOLD);
+        } else if (m_phoneState == PHONE_TRANSFER_WAIT) {
+            set_status(MSG_ENTER_TRANSFER_NUMBER);
+        } else if (m_phoneState == PHONE_TRANSFER_TALKING) {
+            m_phoneState = PHONE_TRANSFER_HOLDING;
+            set_status(MSG_TRANSFER_ON_HOLD);
+        }
+        break;
+    case LinphoneCallPausedByRemote:
+        if (m_phoneState == PHONE_TALKING) {
+            m_phoneState = PHONE_HELD;
+            set_status(MSG_REMOTE_HOLD);
+        } else if (m_phoneState == PHONE_TRANSFER_TALKING) {
+            m_phoneState = PHONE_TRANSFER_HELD;
+            set_status(MSG_TRANSFER_REMOTE_HOLD);
+        }
+        break;
+    case LinphoneCallReleased:
+        on_call_released(call);
+        break;
+    default:
+        break;
+    }
+    log(message);
+}
+
+void VelPhone::on_call_released(LinphoneCall *call)
+{
+    m_hangupInProgress = false;
+    if (!in_consultation(m_phoneState)) {
+        if (m_currentCall && call != m_currentCall)
+            return; // a second caller declined as busy
+        if (m_currentCall) {
+            const LinphoneReason reason = linphone_call_get_reason(m_currentCall);
+            if (reason == LinphoneReasonNone)
+                emit signal_play_terminated_audio(HANGUP_SOUND);
+            else if (reason != LinphoneReasonBusy)
+                emit signal_play_terminated_audio(FAILED_SOUND);
+        }
+        set_status(MSG_READY_TO_DIAL);
+        emit signal_dialog_end();
+        if (m_phoneState == PHONE_TRANSFER_WAIT) {
+            bool transferDone = false;
+            {
+                QMutexLocker lock(&m_requestMutex);
+                transferDone = m_transferDone;
+                m_transferDone = false;
+            }
+            if (transferDone)
+                emit signal_show_transfer_call_result(MSG_TRANSFER_DONE);
+        }
+        m_phoneState = PHONE_READY;
+        forget_call(m_currentCall);
+    } else if (call == m_currentCall) {
+        forget_call(m_currentCall);
+    } else if (call == m_transferCall) {
+        forget_call(m_transferCall);
+        if (m_currentCall) {
+            m_phoneState = PHONE_TRANSFER_WAIT;
+            set_status(MSG_ENTER_TRANSFER_NUMBER);
+            emit signal_clear_phone_number();
+        } else {
+            m_phoneState = PHONE_READY;
+            set_status(MSG_READY_TO_DIAL);
+            emit signal_dialog_end();
+        }
+    }
+}

@@ -1,0 +1,101 @@
+#include "phonerig.h"
+
+#include "appdir.h"
+#include "constants.h"
+#include "veldata.h"
+#include "vellogger.h"
+#include "velphone.h"
+
+#include <QDir>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QTest>
+
+const QString PhoneRig::USER = QStringLiteral("1001");
+const QString PhoneRig::PASSWORD = QStringLiteral("s3cret");
+
+PhoneRig::PhoneRig()
+{
+    qRegisterMetaType<QMap<QString, QString>>("QMap<QString, QString>");
+    AppDir::setPathForTesting(m_dir.path());
+    QDir().mkpath(AppDir::file(LOG_DIR));
+    m_oldHome = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(m_dir.path() + QStringLiteral("/home")));
+    QDir().mkpath(m_dir.path() + QStringLiteral("/home"));
+    m_logger.reset(new VelLogger);
+    m_store.reset(new VelData);
+}
+
+PhoneRig::~PhoneRig()
+{
+    stopPhone();
+    m_signals.reset();
+    m_phone.reset();
+    m_store.reset();
+    QSqlDatabase::removeDatabase(QSqlDatabase::defaultConnection);
+    m_logger.reset();
+    qputenv("HOME", m_oldHome);
+    AppDir::setPathForTesting(QString());
+}
+
+bool PhoneRig::havePulse()
+{
+    return !qEnvironmentVariableIsEmpty("PULSE_SERVER");
+}
+
+void PhoneRig::saveAccount(const QString &user, const QString &password, int port)
+{
+    QMap<QString, QString> account;
+    account.insert(QStringLiteral("address"), QStringLiteral("127.0.0.1"));
+    account.insert(QStringLiteral("port"), port > 0 ? QString::number(port) : QString());
+    account.insert(QStringLiteral("userId"), user);
+    account.insert(QStringLiteral("password"), password);
+    m_store->save_account_settings(account);
+}
+
+void PhoneRig::saveGeneral(const QString &key, const QString &value)
+{
+    m_store->save_general_settings({ { key, value } });
+}
+
+void PhoneRig::saveAudio(const QMap<QString, QString> &audio)
+{
+    m_store->save_audio_settings(audio);
+}
+
+void PhoneRig::startPhone()
+{
+    m_phone.reset(new VelPhone(nullptr, m_store.data(), m_logger.data()));
+    m_signals.reset(new SignalLog(m_phone.data()));
+    m_phone->start();
+}
+
+bool PhoneRig::startRegistered(SippPeer &registrar)
+{
+    registrar.set(QStringLiteral("PASSWORD"), PASSWORD);
+    if (!registrar.isRunning() && !registrar.start())
+        return false;
+    saveAccount(USER, PASSWORD, registrar.port());
+    startPhone();
+    if (QTest::qWaitFor([&] { return spy().contains("signal_show_operator_login"); }, 10000))
+        return true;
+    qWarning("not registered:\n%s%s", qPrintable(spy().dump()), qPrintable(registrar.report()));
+    return false;
+}
+
+bool PhoneRig::stopPhone()
+{
+    if (!m_phone)
+        return true;
+    m_phone->stop();
+    return m_phone->wait(20000);
+}
+
+int PhoneRig::phonePortFrom(const SippPeer &registrar)
+{
+    const QVector<SipMessage> registers = registrar.received(QStringLiteral("REGISTER"));
+    if (registers.isEmpty())
+        return 0;
+    static const QRegularExpression port(QStringLiteral("@127\\.0\\.0\\.1:(\\d+)"));
+    return port.match(registers.last().header(QStringLiteral("Contact"))).captured(1).toInt();
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "signallog.h"
+#include "sipppeer.h"
+
+#include <QMap>
+#include <QScopedPointer>
+#include <QString>
+#include <QTemporaryDir>
+
+class VelData;
+class VelLogger;
+class VelPhone;
+
+// One engine under test with everything it needs: a fresh application directory (also used
+// as $HOME, so that anything the SIP library writes outside it would show), the store with an
+// account pointing at a sipp registrar, the logger, and a signal log.
+class PhoneRig
+{
+public:
+    PhoneRig();
+    ~PhoneRig();
+
+    // Fails the test (returns false) when no private PulseAudio is set up for the tests.
+    static bool havePulse();
+
+    QString appDir() const { return m_dir.path(); }
+    VelData *store() const { return m_store.data(); }
+    void saveAccount(const QString &user, const QString &password, int port);
+    void saveGeneral(const QString &key, const QString &value);
+    void saveAudio(const QMap<QString, QString> &audio);
+
+    // Creates and starts the engine with the stored settings.
+    void startPhone();
+    // Starts the registrar (password PASSWORD), stores the account USER/PASSWORD at it, starts
+    // the engine and waits until it is registered; false (with the story printed) otherwise.
+    bool startRegistered(SippPeer &registrar);
+    VelPhone *phone() const { return m_phone.data(); }
+    SignalLog &spy() { return *m_signals; }
+    // Stops the engine and waits for its thread (bounded).
+    bool stopPhone();
+
+    // The phone's SIP port as its REGISTER announced it in Contact; 0 when unknown.
+    static int phonePortFrom(const SippPeer &registrar);
+
+    static const QString USER;
+    static const QString PASSWORD;
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_oldHome;
+    QScopedPointer<VelLogger> m_logger;
+    QScopedPointer<VelData> m_store;
+    QScopedPointer<VelPhone> m_phone;
+    QScopedPointer<SignalLog> m_signals;
+};

@@ -1,0 +1,202 @@
+#include "phonerig.h"
+#include "sipscenario.h"
+
+#include "appdir.h"
+#include "constants.h"
+#include "velphone.h"
+
+#include <QDir>
+#include <QtTest>
+
+// Registration against a sipp registrar with digest authentication, as seen on the wire and
+// in the engine's signals; the core's files; the library log file.
+class tst_VelPhoneRegistration : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void registers_with_digest_and_leaves_home_alone();
+    void rejected_registration_reports_failed_then_corrected_account_registers();
+    void incomplete_account_sends_nothing();
+    void re_registration_unregisters_then_registers_new_account();
+    void core_log_only_in_debug_mode_and_rotates();
+};
+
+static QString bounded(const SippPeer &peer)
+{
+    return peer.report();
+}
+
+void tst_VelPhoneRegistration::registers_with_digest_and_leaves_home_alone()
+{
+    PhoneRig rig;
+    SippPeer registrar(SippScenario::registrar());
+    QVERIFY(rig.startRegistered(registrar));
+    QCOMPARE(rig.spy().names(),
+        QStringList({ "signal_registration_state", "signal_registration_state", "signal_show_operator_login",
+            "signal_update_dialog_status" }));
+    const QList<SignalLog::Entry> entries = rig.spy().entries();
+    QCOMPARE(entries[0].args, QVariantList({ REG_STATUS_PROGRESS, PhoneRig::USER }));
+    QCOMPARE(entries[1].args, QVariantList({ REG_STATUS_SUCCESSFUL, PhoneRig::USER }));
+    QCOMPARE(entries[3].args, QVariantList({ MSG_READY_TO_DIAL }));
+
+    const QVector<SipMessage> registers = registrar.received(QStringLiteral("REGISTER"));
+    QCOMPARE(registers.size(), 2);
+    // The identity is handed to the library as sip:1001@127.0.0.1:<port>; the library writes
+    // From and To without the port, and sends to the server address with it.
+    const QString identity = QStringLiteral("sip:%1@127.0.0.1").arg(PhoneRig::USER);
+    for (const SipMessage &reg : registers) {
+        QCOMPARE(reg.startLine(), QStringLiteral("REGISTER sip:127.0.0.1:%1 SIP/2.0").arg(registrar.port()));
+        QVERIFY2(reg.header(QStringLiteral("From")).contains(identity), qPrintable(reg.text));
+        QVERIFY2(reg.header(QStringLiteral("To")).contains(identity), qPrintable(reg.text));
+        QCOMPARE(reg.header(QStringLiteral("Expires")), QStringLiteral("60"));
+        QVERIFY2(reg.header(QStringLiteral("User-Agent"))
+                     .startsWith(USER_AGENT_NAME + QLatin1Char('/') + APP_VERSION),
+            qPrintable(reg.header(QStringLiteral("User-Agent"))));
+        QVERIFY2(reg.header(QStringLiteral("Contact")).contains(QStringLiteral("@127.0.0.1:")),
+            qPrintable(reg.text));
+    }
+    QVERIFY(registers[0].header(QStringLiteral("Authorization")).isEmpty());
+    QVERIFY(
+        registers[1].header(QStringLiteral("Authorization")).contains(QStringLiteral("username=\"1001\"")));
+    QVERIFY(PhoneRig::phonePortFrom(registrar) > 0);
+
+    // Stopping unregisters; the registrar then ends with every step done.
+    QVERIFY(rig.stopPhone());
+    QVERIFY2(registrar.waitForFinished(10000), qPrintable(bounded(registrar)));
+    QCOMPARE(registrar.received(QStringLiteral("REGISTER")).last().header(QStringLiteral("Expires")),
+        QStringLiteral("0"));
+
+    // The core reached its ready state without a ~/.local/share/linphone, and wrote nothing there.
+    QCOMPARE(QDir(rig.appDir() + QStringLiteral("/home")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+        QStringList());
+}
+
+void tst_VelPhoneRegistration::rejected_registration_reports_failed_then_corrected_account_registers()
+{
+    PhoneRig rig;
+    SippPeer registrar(SippScenario::registrar());
+    registrar.setCalls(2);
+    registrar.set(QStringLiteral("PASSWORD"), PhoneRig::PASSWORD);
+    QVERIFY(registrar.start());
+    rig.saveAccount(PhoneRig::USER, QStringLiteral("wrong"), registrar.port());
+    rig.startPhone();
+
+    QTRY_VERIFY_WITH_TIMEOUT(
+        rig.spy().last("signal_registration_state").value(0) == REG_STATUS_FAILED, 10000);
+    QVERIFY(!rig.spy().contains("signal_show_operator_login"));
+    QTRY_VERIFY(registrar.messages().size() >= 4);
+    QVERIFY(registrar.messages().last().isResponse(403));
+
+    // Not registered: a re-registration with the corrected password starts at once.
+    rig.saveAccount(PhoneRig::USER, PhoneRig::PASSWORD, registrar.port());
+    rig.spy().clear();
+    rig.phone()->request_re_register();
+    QTRY_VERIFY2_WITH_TIMEOUT(rig.spy().contains("signal_show_operator_login"),
+        qPrintable(rig.spy().dump() + registrar.report()), 10000);
+    QCOMPARE(rig.spy().last("signal_registration_state").value(0).toString(), REG_STATUS_SUCCESSFUL);
+    QVERIFY(rig.stopPhone());
+    QVERIFY2(registrar.waitForFinished(10000), qPrintable(bounded(registrar)));
+}
+
+void tst_VelPhoneRegistration::incomplete_account_sends_nothing()
+{
+    PhoneRig rig;
+    SippPeer registrar(SippScenario::registrar());
+    QVERIFY(registrar.start());
+    rig.saveAccount(PhoneRig::USER, QString(), registrar.port());
+    rig.startPhone();
+    // Proving that nothing happens needs a bounded look: a registration would start within a
+    // few milliseconds of the thread start.
+    QTest::qWait(1500);
+    QCOMPARE(rig.spy().names(), QStringList());
+    QVERIFY(registrar.messages().isEmpty());
+    QVERIFY(rig.stopPhone());
+}
+
+void tst_VelPhoneRegistration::re_registration_unregisters_then_registers_new_account()
+{
+    PhoneRig rig;
+    SippPeer registrar(SippScenario::registrar());
+    registrar.setCalls(2);
+    QVERIFY(rig.startRegistered(registrar));
+
+    // Without a pending request re_register() does nothing.
+    rig.saveAccount(QStringLiteral("1002"), PhoneRig::PASSWORD, registrar.port());
+    rig.phone()->re_register();
+    QTest::qWait(300);
+    QCOMPARE(registrar.received(QStringLiteral("REGISTER")).size(), 2);
+
+    rig.spy().clear();
+    rig.phone()->request_re_register();
+    QTRY_VERIFY2_WITH_TIMEOUT(rig.spy().contains("signal_show_operator_login"),
+        qPrintable(rig.spy().dump() + registrar.report()), 10000);
+    QCOMPARE(rig.spy().entries().first().args, QVariantList({ REG_STATUS_UNREGISTER, PhoneRig::USER }));
+    QCOMPARE(rig.spy().last("signal_registration_state"),
+        QVariantList({ REG_STATUS_SUCCESSFUL, QStringLiteral("1002") }));
+
+    const QVector<SipMessage> registers = registrar.received(QStringLiteral("REGISTER"));
+    QCOMPARE(registers.size(), 5);
+    QCOMPARE(registers[2].header(QStringLiteral("Expires")), QStringLiteral("0"));
+    QVERIFY(registers[2].header(QStringLiteral("From")).contains(QStringLiteral("sip:1001@")));
+    QVERIFY(registers[3].header(QStringLiteral("From")).contains(QStringLiteral("sip:1002@")));
+    QVERIFY(registers[3].header(QStringLiteral("Call-ID")) != registers[0].header(QStringLiteral("Call-ID")));
+
+    // The earlier configuration is gone: stopping unregisters the new account only.
+    QVERIFY(rig.stopPhone());
+    QVERIFY2(registrar.waitForFinished(10000), qPrintable(bounded(registrar)));
+    const QVector<SipMessage> all = registrar.received(QStringLiteral("REGISTER"));
+    QCOMPARE(all.size(), 6);
+    QVERIFY(all[5].header(QStringLiteral("From")).contains(QStringLiteral("sip:1002@")));
+}
+
+void tst_VelPhoneRegistration::core_log_only_in_debug_mode_and_rotates()
+{
+    const QString logPath = QStringLiteral("/data/logs/core.log");
+    QCOMPARE(CORE_LOG_FILE, logPath);
+    {
+        PhoneRig rig;
+        rig.saveGeneral(QStringLiteral("debugModel"), QStringLiteral("0"));
+        rig.startPhone();
+        QVERIFY(rig.stopPhone());
+        QVERIFY(!QFile::exists(AppDir::file(CORE_LOG_FILE)));
+    }
+    PhoneRig rig;
+    rig.saveGeneral(QStringLiteral("debugModel"), QStringLiteral("1"));
+    // A log from yesterday becomes core.log1, replacing the older generation.
+    const QString path = AppDir::file(CORE_LOG_FILE);
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("yesterday\n");
+    old.close();
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QVERIFY(old.setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
+    old.close();
+    QFile older(path + QStringLiteral("1"));
+    QVERIFY(older.open(QIODevice::WriteOnly));
+    older.write("two days ago\n");
+    older.close();
+
+    rig.startPhone();
+    QVERIFY(rig.stopPhone());
+    QFile rotated(path + QStringLiteral("1"));
+    QVERIFY(rotated.open(QIODevice::ReadOnly));
+    QCOMPARE(rotated.readAll(), QByteArray("yesterday\n"));
+    QFile current(path);
+    QVERIFY(current.open(QIODevice::ReadOnly));
+    const QByteArray firstRun = current.readAll();
+    QVERIFY(!firstRun.isEmpty());
+    QVERIFY(!firstRun.contains("yesterday"));
+    current.close();
+
+    // A log written today is appended to.
+    rig.startPhone();
+    QVERIFY(rig.stopPhone());
+    QVERIFY(current.open(QIODevice::ReadOnly));
+    const QByteArray secondRun = current.readAll();
+    QVERIFY(secondRun.startsWith(firstRun));
+    QVERIFY(secondRun.size() > firstRun.size());
+}
+
+QTEST_GUILESS_MAIN(tst_VelPhoneRegistration)
+#include "tst_velphone_registration.moc"

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QList>
+#include <QUdpSocket>
+
+// A UDP socket on 127.0.0.1 that stands in for a remote party's RTP port: point the remote
+// SDP's audio port at port() and it collects what the program under test sends there.
+// Packets are read on the owning thread while events are processed (QTRY_*).
+class RtpSink : public QObject
+{
+public:
+    RtpSink();
+
+    int port() const { return m_socket.localPort(); }
+    int packetCount() const { return m_packets; }
+    // RFC 4733 telephone events received with the given payload type, one entry per distinct
+    // event (the repeated and end packets of one event count once), as characters
+    // "0"-"9", "*", "#", "A"-"D".
+    QString telephoneEvents() const { return m_events; }
+    void setEventPayloadType(int type) { m_eventType = type; }
+
+private:
+    void read();
+
+    QUdpSocket m_socket;
+    int m_packets = 0;
+    int m_eventType = 101;
+    QString m_events;
+    quint32 m_lastEventTimestamp = 0;
+    bool m_haveEvent = false;
+};
