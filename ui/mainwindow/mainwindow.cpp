@@ -4,6 +4,7 @@
 #include "aboutwindow.h"
 #include "appdir.h"
 #include "constants.h"
+#include "historywindow.h"
 #include "veldata.h"
 #include "vellogger.h"
 #include "velphone.h"
@@ -94,7 +95,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     m_lastCallDuration = ZERO_DURATION;
     m_network = new QNetworkAccessManager(this);
-    // The history window joins here once it exists (created with this window and the store).
+    m_historyWindow = new HistoryWindow(this, m_store);
     m_transferResultTimer = new QTimer(this);
     ui->userId->setText(m_store->get_account_settings().value(KEY_USER_ID));
     m_toneTrigger = new QThread;
@@ -145,7 +146,8 @@ MainWindow::MainWindow(QWidget *parent)
     connect(m_callTimer, &QTimer::timeout, this, &MainWindow::slot_update_count_dialog_time);
     connect(m_network, &QNetworkAccessManager::finished, this, &MainWindow::slot_set_op_status_finished);
     connect(m_network, &QNetworkAccessManager::sslErrors, this, &MainWindow::slot_ssl_error_handler);
-    // The history window's signal_send_call → slot_send_call_from_history_window joins here.
+    connect(m_historyWindow, &HistoryWindow::signal_send_call, this,
+        &MainWindow::slot_send_call_from_history_window);
     connect(m_delayHiddenTimer, &QTimer::timeout, this, &MainWindow::slot_dalay_hidden_remote_window_timer);
     connect(m_phone, &VelPhone::signal_show_transfer_call_result, this,
         &MainWindow::slot_show_transfer_call_result);
@@ -297,7 +299,9 @@ void MainWindow::slot_setting_button_clicked()
 
 void MainWindow::slot_history_button_clicked()
 {
-    // The history window, created with this window, is activated and shown here.
+    m_historyWindow->activateWindow();
+    if (m_historyWindow->isHidden())
+        m_historyWindow->show();
 }
 
 void MainWindow::slot_logo_clicked()
@@ -386,7 +390,7 @@ void MainWindow::slot_dialog_end()
         : m_lastCallDuration;
     row[ROW_DIALOG_DATE] = QDateTime::currentDateTime().toString(DATE_FORMAT);
     row[ROW_DELETE_FLG] = QStringLiteral("0");
-    // The history window stores the row and refreshes its lists (add_history) here.
+    m_historyWindow->add_history(row);
 
     ui->numberInputMessage->show();
     m_logger->log(m_lastCallDuration, LEVEL_INFO);
@@ -636,7 +640,7 @@ void MainWindow::slot_send_call_from_history_window(QString phoneNumber)
     m_phone->request_dial(phoneNumber);
     ui->phoneNumberLabel->setText(phoneNumber);
     show();
-    // The history window hides here.
+    m_historyWindow->hide();
 }
 
 // ---- Sounds -----------------------------------------------------------------------------

@@ -13,6 +13,7 @@
 #include <QSystemTrayIcon>
 
 class AboutWindow;
+class HistoryWindow;
 class QAction;
 class QAudioOutput;
 class QMenu;
@@ -113,6 +114,7 @@ private:
     Ui::MainWindow *ui;
     QTimer *m_clearHoldTimer = nullptr;
     AboutWindow *m_aboutWindow = nullptr;
+    HistoryWindow *m_historyWindow = nullptr;
     VelData *m_store = nullptr;
     VelLogger *m_logger = nullptr;
     VelPhone *m_phone = nullptr;

@@ -1,0 +1,202 @@
+// The bar with its real engine against sipp on 127.0.0.1: what the operator types and clicks
+// reaches the wire, what the peer does reaches the display, and every call end leaves the
+// right history row.
+#include "barfixture.h"
+#include "sipppeer.h"
+#include "sipscenario.h"
+
+#include "constants.h"
+#include "mainwindow.h"
+#include "veldata.h"
+#include "velphone.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QtTest>
+
+namespace {
+const QString USER = QStringLiteral("1001");
+
+int phonePort(const SippPeer &registrar)
+{
+    const QVector<SipMessage> registers = registrar.received(QStringLiteral("REGISTER"));
+    if (registers.isEmpty())
+        return 0;
+    QRegularExpression port(QStringLiteral("@127\\.0\\.0\\.1:(\\d+)"));
+    return port.match(registers.last().header(QStringLiteral("Contact"))).captured(1).toInt();
+}
+
+struct HistoryRow
+{
+    QString status, number, time, date;
+};
+
+QList<HistoryRow> historyRows()
+{
+    QList<HistoryRow> rows;
+    QSqlQuery query(QSqlDatabase::database());
+    query.exec(QStringLiteral("SELECT Status, PhoneNumber, DialogTime, DialogDate FROM history ORDER BY Id"));
+    while (query.next())
+        rows << HistoryRow { query.value(0).toString(), query.value(1).toString(), query.value(2).toString(),
+            query.value(3).toString() };
+    return rows;
+}
+} // namespace
+
+class tst_BarCalls : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void enterDialsTheTypedNumber();
+    void callButtonAnswersAndHoldShows();
+    void ownExtensionIsAnsweredWithoutClick();
+
+private:
+    // Starts a registrar and builds the bar registered to it (fails the test otherwise).
+    void registerBar(SippPeer &registrar, QScopedPointer<BarFixture> &bar);
+};
+
+void tst_BarCalls::initTestCase()
+{
+    if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+        QFAIL("run through scripts/test: the calls need the private PulseAudio");
+}
+
+void tst_BarCalls::registerBar(SippPeer &registrar, QScopedPointer<BarFixture> &bar)
+{
+    registrar.set(QStringLiteral("PASSWORD"), QStringLiteral("s3cret"));
+    QVERIFY(registrar.start());
+    bar.reset(new BarFixture({ { CATEGORY_ACCOUNT, BarFixture::account(USER, registrar.port()) } }));
+    bar->window()->show();
+    QLabel *lamp = bar->label("onlineStatus");
+    QTRY_COMPARE_WITH_TIMEOUT(lamp->styleSheet(), STYLE_STATUS_ONLINE, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(bar->label("dialogStatus")->text(), MSG_READY_TO_DIAL, 5000);
+    QVERIFY2(phonePort(registrar) > 0, qPrintable(registrar.report()));
+}
+
+void tst_BarCalls::enterDialsTheTypedNumber()
+{
+    // The registrar takes the INVITE and turns it down: an unanswered outgoing call.
+    SippPeer registrar(SippScenario::registrar(SippScenario::answer(486, QStringLiteral("Busy Here"))));
+    registrar.setCalls(2);
+    QScopedPointer<BarFixture> bar;
+    registerBar(registrar, bar);
+    if (QTest::currentTestFailed())
+        return;
+
+    QTest::keyClicks(bar->window(), QStringLiteral("0312345678"));
+    QTest::keyClick(bar->window(), Qt::Key_Return);
+    QVERIFY(bar->button("deleteButton")->isHidden());
+    QTRY_VERIFY_WITH_TIMEOUT(!registrar.received(QStringLiteral("INVITE")).isEmpty(), 5000);
+    QVERIFY2(registrar.received(QStringLiteral("INVITE"))
+                 .first()
+                 .startLine()
+                 .startsWith(QStringLiteral("INVITE sip:0312345678@")),
+        qPrintable(registrar.report()));
+
+    QTRY_COMPARE_WITH_TIMEOUT(historyRows().size(), 1, 10000);
+    const HistoryRow row = historyRows().first();
+    QCOMPARE(row.status, QStringLiteral("4"));
+    QCOMPARE(row.number, QStringLiteral("0312345678"));
+    QCOMPARE(row.time, QStringLiteral("00:00:00"));
+    QVERIFY(qAbs(QDateTime::fromString(row.date, QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+                     .secsTo(QDateTime::currentDateTime()))
+        < 10);
+    QCOMPARE(bar->number(), QString());
+    QVERIFY(!bar->label("numberInputMessage")->isHidden());
+
+    // With the display empty, the call button brings the last number back without dialling.
+    QTest::mouseClick(bar->button("dialogButton"), Qt::LeftButton);
+    QCOMPARE(bar->number(), QStringLiteral("0312345678"));
+    QVERIFY(!bar->button("deleteButton")->isHidden());
+    QCOMPARE(registrar.received(QStringLiteral("INVITE")).size(), 1);
+
+    bar.reset();
+    QVERIFY2(registrar.waitForFinished(10000), qPrintable(registrar.report()));
+}
+
+void tst_BarCalls::callButtonAnswersAndHoldShows()
+{
+    SippPeer registrar(SippScenario::registrar());
+    QScopedPointer<BarFixture> bar;
+    registerBar(registrar, bar);
+    if (QTest::currentTestFailed())
+        return;
+
+    using namespace SippScenario;
+    // Answered, held and resumed by the bar, then hung up by the caller.
+    SippPeer caller(SippScenario::caller(awaitAnswer(200) + expect(QStringLiteral("INVITE"), sdp())
+            + QStringLiteral("<recv request=\"ACK\"/>\n")
+            + expect(QStringLiteral("INVITE"), sdp(QStringLiteral("sendrecv"), 2))
+            + QStringLiteral("<recv request=\"ACK\"/>\n") + pause(1500)
+            + callerRequest(QStringLiteral("BYE"), 2) + expectResponse(200),
+        sdp()));
+    caller.set(QStringLiteral("USER"), USER);
+    caller.set(QStringLiteral("PHONE_PORT"), QString::number(phonePort(registrar)));
+    caller.set(QStringLiteral("FROM"), QStringLiteral("\"Tanaka\" <sip:0451234567@127.0.0.1>"));
+    caller.setRemote(QStringLiteral("127.0.0.1:%1").arg(phonePort(registrar)));
+    QVERIFY(caller.start());
+
+    QLabel *status = bar->label("dialogStatus");
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), MSG_INCOMING, 5000);
+    QCOMPARE(bar->number(), QStringLiteral("0451234567"));
+    QVERIFY(bar->label("numberInputMessage")->isHidden());
+    QVERIFY(bar->button("deleteButton")->isHidden());
+
+    QTest::mouseClick(bar->button("dialogButton"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), MSG_IN_CALL, 5000);
+    QCOMPARE(bar->label("dialogTime")->text(), QStringLiteral("00:00:01"));
+    QTRY_COMPARE_WITH_TIMEOUT(bar->label("dialogTime")->text(), QStringLiteral("00:00:02"), 3000);
+
+    QTest::mouseClick(bar->button("pauseButton"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), MSG_ON_HOLD, 5000);
+    QTest::mouseClick(bar->button("pauseButton"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), MSG_IN_CALL, 5000);
+
+    QTRY_COMPARE_WITH_TIMEOUT(historyRows().size(), 1, 10000);
+    const HistoryRow row = historyRows().first();
+    QCOMPARE(row.status, QStringLiteral("1"));
+    QCOMPARE(row.number, QStringLiteral("0451234567"));
+    // The stored time is the displayed one: one second ahead of the talk time (about 3 s).
+    const int stored = QTime(0, 0).secsTo(QTime::fromString(row.time, QStringLiteral("hh:mm:ss")));
+    QVERIFY2(stored >= 3 && stored <= 8, qPrintable(row.time));
+    QCOMPARE(bar->label("dialogTime")->text(), QString());
+    QCOMPARE(status->text(), MSG_READY_TO_DIAL);
+    QVERIFY2(caller.waitForFinished(10000), qPrintable(caller.report()));
+
+    bar.reset();
+    QVERIFY2(registrar.waitForFinished(10000), qPrintable(registrar.report()));
+}
+
+void tst_BarCalls::ownExtensionIsAnsweredWithoutClick()
+{
+    SippPeer registrar(SippScenario::registrar());
+    QScopedPointer<BarFixture> bar;
+    registerBar(registrar, bar);
+    if (QTest::currentTestFailed())
+        return;
+
+    using namespace SippScenario;
+    SippPeer caller(SippScenario::caller(
+        awaitAnswer(200) + pause(500) + callerRequest(QStringLiteral("BYE"), 2) + expectResponse(200),
+        sdp()));
+    caller.set(QStringLiteral("USER"), USER);
+    caller.set(QStringLiteral("PHONE_PORT"), QString::number(phonePort(registrar)));
+    caller.set(QStringLiteral("FROM"), QStringLiteral("<sip:%1@127.0.0.1>").arg(USER));
+    caller.setRemote(QStringLiteral("127.0.0.1:%1").arg(phonePort(registrar)));
+    QVERIFY(caller.start());
+
+    // The bar's slots run from the event loop: wait with it running, not in a blocking wait.
+    QTRY_COMPARE_WITH_TIMEOUT(historyRows().size(), 1, 10000);
+    QVERIFY2(caller.waitForFinished(5000), qPrintable(caller.report()));
+    QCOMPARE(historyRows().first().status, QStringLiteral("1"));
+    QCOMPARE(historyRows().first().number, USER);
+
+    bar.reset();
+    QVERIFY2(registrar.waitForFinished(10000), qPrintable(registrar.report()));
+}
+
+QTEST_MAIN(tst_BarCalls)
+#include "tst_bar_calls.moc"
