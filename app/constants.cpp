@@ -157,3 +157,14 @@ const QString TEXT_YES = QStringLiteral("はい");
 const QString TEXT_NO = QStringLiteral("いいえ");
 const QString TEXT_NUMBER_INPUT_HINT = QStringLiteral("番号を入力してください");
 const QString TEXT_TRAY_EXTENSION = QStringLiteral(" 内線：");
+
+// Operator status and settings windows
+const QString TITLE_ERROR = QStringLiteral("エラー");
+const QString MSG_CTI_AUTH_ERROR = QStringLiteral("認証エラー\n");
+const QString MSG_CTI_SYSTEM_ERROR = QStringLiteral("システムエラー\n");
+const QString MSG_CTI_SERVER_ERROR = QStringLiteral("サーバエラー\n");
+const QString MSG_SET_OPERATOR_SERVER = QStringLiteral("設定画面でオペレータサーバを設定してください");
+const QString MSG_ENTER_OPERATOR_CREDENTIALS = QStringLiteral("オペレータユーザ名とオペレータパスワードを入力してください");
+const QString TITLE_SAVE_FAILED = QStringLiteral("保存できません");
+const QString MSG_SAVE_FAILED =
+    QStringLiteral("設定をデータベースに保存できませんでした。入力した内容はこの画面に残っています。");

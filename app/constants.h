@@ -153,3 +153,13 @@ extern const QString TEXT_YES;
 extern const QString TEXT_NO;
 extern const QString TEXT_NUMBER_INPUT_HINT;
 extern const QString TEXT_TRAY_EXTENSION;
+
+// Operator status and settings windows
+extern const QString TITLE_ERROR;
+extern const QString MSG_CTI_AUTH_ERROR;
+extern const QString MSG_CTI_SYSTEM_ERROR;
+extern const QString MSG_CTI_SERVER_ERROR;
+extern const QString MSG_SET_OPERATOR_SERVER;
+extern const QString MSG_ENTER_OPERATOR_CREDENTIALS;
+extern const QString TITLE_SAVE_FAILED;
+extern const QString MSG_SAVE_FAILED;
