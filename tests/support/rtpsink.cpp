@@ -24,6 +24,11 @@ void RtpSink::read()
         // All packets of one event carry the timestamp of its start.
         const quint32 timestamp = (quint32(quint8(data[4])) << 24) | (quint32(quint8(data[5])) << 16)
             | (quint32(quint8(data[6])) << 8) | quint32(quint8(data[7]));
+        const bool end = quint8(data[offset + 1]) & 0x80;
+        if (end && (m_ended == 0 || timestamp != m_lastEndedTimestamp)) {
+            ++m_ended;
+            m_lastEndedTimestamp = timestamp;
+        }
         if (m_haveEvent && timestamp == m_lastEventTimestamp)
             continue;
         m_haveEvent = true;

@@ -17,6 +17,9 @@ public:
     // event (the repeated and end packets of one event count once), as characters
     // "0"-"9", "*", "#", "A"-"D".
     QString telephoneEvents() const { return m_events; }
+    // Events whose end packet (E bit) has arrived. A phone sends the next digit only after the
+    // previous one has ended.
+    int endedEvents() const { return m_ended; }
     void setEventPayloadType(int type) { m_eventType = type; }
 
 private:
@@ -28,4 +31,6 @@ private:
     QString m_events;
     quint32 m_lastEventTimestamp = 0;
     bool m_haveEvent = false;
+    int m_ended = 0;
+    quint32 m_lastEndedTimestamp = 0;
 };

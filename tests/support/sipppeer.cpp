@@ -184,7 +184,7 @@ QString SippPeer::report() const
     QString text = QStringLiteral("sipp exit code %1\n").arg(m_process.exitCode());
     QFile errors(m_dir.filePath(QStringLiteral("errors.log")));
     if (errors.open(QIODevice::ReadOnly))
-        text += QString::fromUtf8(errors.readAll()).right(3000);
+        text += QString::fromUtf8(errors.readAll()).left(1500) + QLatin1Char('\n');
     for (const SipMessage &message : messages())
         text += (message.received ? QStringLiteral("<< ") : QStringLiteral(">> ")) + message.startLine()
             + QLatin1Char('\n');

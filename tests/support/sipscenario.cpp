@@ -193,7 +193,7 @@ QString inDialogRequest(
                       .arg(cseq)
                 + extraHeaders,
             body),
-        true);
+        method != QLatin1String("ACK")); // an ACK gets no response: never retransmitted
 }
 } // namespace
 
@@ -218,7 +218,8 @@ QString expect(const QString &method, const QString &body)
 
 QString expectResponse(int code)
 {
-    return QStringLiteral("<recv response=\"%1\"/>\n").arg(code);
+    // A phone may say 100 Trying before a final response to an INVITE.
+    return QStringLiteral("<recv response=\"100\" optional=\"true\"/>\n<recv response=\"%1\"/>\n").arg(code);
 }
 
 QString pause(int msecs)

@@ -33,7 +33,8 @@ QByteArray reasonPhrase(int status)
 
 qint64 steadyNowNs()
 {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 } // namespace
@@ -68,8 +69,7 @@ public:
     explicit Listener(HttpTestServer *owner)
         : QTcpServer(owner)
         , m_owner(owner)
-    {
-    }
+    { }
 
 protected:
     void incomingConnection(qintptr descriptor) override
@@ -115,13 +115,14 @@ bool HttpTestServer::makeCertificate(const QString &dir, QString *certPath, QStr
     QProcess openssl;
     openssl.setProcessChannelMode(QProcess::MergedChannels);
     openssl.start(QStringLiteral("openssl"),
-                  { QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
-                    QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"),
-                    QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("2"),
-                    QStringLiteral("-subj"), QStringLiteral("/CN=localhost"), QStringLiteral("-addext"),
-                    QStringLiteral("subjectAltName=DNS:localhost,IP:127.0.0.1"), QStringLiteral("-keyout"),
-                    *keyPath, QStringLiteral("-out"), *certPath });
-    if (!openssl.waitForFinished(30000) || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0) {
+        { QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+            QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"),
+            QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+            QStringLiteral("/CN=localhost"), QStringLiteral("-addext"),
+            QStringLiteral("subjectAltName=DNS:localhost,IP:127.0.0.1"), QStringLiteral("-keyout"), *keyPath,
+            QStringLiteral("-out"), *certPath });
+    if (!openssl.waitForFinished(30000) || openssl.exitStatus() != QProcess::NormalExit
+        || openssl.exitCode() != 0) {
         *error = QStringLiteral("openssl failed: ") + QString::fromLocal8Bit(openssl.readAll());
         return false;
     }
@@ -218,7 +219,7 @@ QList<QPair<QString, QString>> HttpTestServer::formFields(const QByteArray &enco
         const QByteArray name = eq < 0 ? part : part.left(eq);
         const QByteArray value = eq < 0 ? QByteArray() : part.mid(eq + 1);
         fields.append({ QString::fromUtf8(QByteArray::fromPercentEncoding(name)),
-                        QString::fromUtf8(QByteArray::fromPercentEncoding(value)) });
+            QString::fromUtf8(QByteArray::fromPercentEncoding(value)) });
     }
     return fields;
 }
@@ -237,11 +238,12 @@ void HttpTestServer::readFrom(QTcpSocket *socket)
 {
     if (!m_buffers.contains(socket))
         return;
-    QByteArray &buffer = m_buffers[socket];
-    buffer += socket->readAll();
+    m_buffers[socket] += socket->readAll();
 
-    // A connection may carry several requests one after the other.
-    for (;;) {
+    // A connection may carry several requests one after the other. An answer may close the
+    // connection, which drops its buffer.
+    while (m_buffers.contains(socket)) {
+        QByteArray &buffer = m_buffers[socket];
         const int headerEnd = buffer.indexOf(HEADER_END);
         if (headerEnd < 0)
             return;
@@ -257,7 +259,8 @@ void HttpTestServer::readFrom(QTcpSocket *socket)
         for (int i = 1; i < lines.size(); ++i) {
             const int colon = lines[i].indexOf(':');
             if (colon > 0)
-                request.headers.insert(lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
+                request.headers.insert(
+                    lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
         }
         const int length = request.header("Content-Length").toInt();
         const int bodyStart = headerEnd + HEADER_END.size();
@@ -278,13 +281,14 @@ void HttpTestServer::answer(QTcpSocket *socket, const HttpRequest &request)
     const HttpReply reply = m_replies.value(request.path, m_defaultReply);
     QPointer<QTcpSocket> guarded(socket);
     auto send = [guarded, reply] {
-        if (!guarded)
+        if (!guarded || guarded->state() != QAbstractSocket::ConnectedState)
             return;
         if (reply.dropConnection) {
             guarded->abort();
             return;
         }
-        QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonPhrase(reply.status) + "\r\n";
+        QByteArray head
+            = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonPhrase(reply.status) + "\r\n";
         if (!reply.contentType.isEmpty())
             head += "Content-Type: " + reply.contentType + "\r\n";
         head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";

@@ -13,26 +13,28 @@
 #include <QUrl>
 
 // One request as the server received it.
-struct HttpRequest {
-    QByteArray method;               // "GET", "POST", ...
-    QByteArray target;               // request target as sent: path and query, still encoded
-    QByteArray path;                 // target up to "?"
-    QByteArray query;                // target after "?" (encoded); empty without one
-    bool hasQuery = false;           // the target held a "?" (possibly with nothing after it)
+struct HttpRequest
+{
+    QByteArray method; // "GET", "POST", ...
+    QByteArray target; // request target as sent: path and query, still encoded
+    QByteArray path; // target up to "?"
+    QByteArray query; // target after "?" (encoded); empty without one
+    bool hasQuery = false; // the target held a "?" (possibly with nothing after it)
     QMap<QByteArray, QByteArray> headers; // names in lower case; the last of repeated headers
     QByteArray body;
-    bool tls = false;                // arrived over HTTPS
-    qint64 receivedNs = 0;           // steady clock (std::chrono::steady_clock) when complete
+    bool tls = false; // arrived over HTTPS
+    qint64 receivedNs = 0; // steady clock (std::chrono::steady_clock) when complete
 
     QByteArray header(const QByteArray &name) const { return headers.value(name.toLower()); }
 };
 
 // What the server answers to a path.
-struct HttpReply {
+struct HttpReply
+{
     int status = 200;
     QByteArray contentType = QByteArrayLiteral("text/html; charset=utf-8");
     QByteArray body = QByteArrayLiteral("<html><body>ok</body></html>");
-    int delayMs = 0;        // wait this long before answering
+    int delayMs = 0; // wait this long before answering
     bool dropConnection = false; // close the connection without any answer
 
     static HttpReply noBody(int status = 204);
