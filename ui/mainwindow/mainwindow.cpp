@@ -68,6 +68,14 @@ QString tone_for_key(const QString &key)
     return *digits[digit >= 1 && digit <= 9 ? digit : 0];
 }
 
+// How long the device still plays what it has been given.
+int queued_msecs(const QAudioOutput *output)
+{
+    constexpr int MARGIN_MS = 50;
+    const qint64 queued = output->bufferSize() - output->bytesFree();
+    return int(output->format().durationForBytes(int(qMax<qint64>(queued, 0))) / 1000) + MARGIN_MS;
+}
+
 // Call times are shown one second ahead: the first tick shows 00:00:01.
 QString call_time_since(const QDateTime &start)
 {
@@ -694,8 +702,14 @@ void MainWindow::slot_audio_play_state_change(QAudio::State newState)
         return;
     switch (newState) {
     case QAudio::IdleState:
-        release_tone_output();
-        m_toneTrigger->quit();
+        // Idle comes when the data has been handed over, not heard: stopping at once would cut
+        // off what the device still holds, so the tone is released once that has played.
+        QTimer::singleShot(queued_msecs(m_toneOutput), this, [this, output = m_toneOutput] {
+            if (output != m_toneOutput)
+                return;
+            release_tone_output();
+            m_toneTrigger->quit();
+        });
         break;
     case QAudio::StoppedState:
         if (m_toneOutput->error() != QAudio::NoError)
@@ -771,9 +785,14 @@ void MainWindow::slot_hold_play_state_change(QAudio::State newState)
     if (sender() != m_holdOutput)
         return;
     if (newState == QAudio::IdleState) {
-        // Played to its end: start again from the beginning until the engine says stop.
-        release_hold_output();
-        play_hold_music(HOLD_SOUND);
+        // Played to its end (once the device has played what it holds): start again from the
+        // beginning until the engine says stop.
+        QTimer::singleShot(queued_msecs(m_holdOutput), this, [this, output = m_holdOutput] {
+            if (output != m_holdOutput)
+                return;
+            release_hold_output();
+            play_hold_music(HOLD_SOUND);
+        });
     } else if (newState == QAudio::StoppedState) {
         if (m_holdOutput->error() != QAudio::NoError)
             m_logger->log(
