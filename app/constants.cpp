@@ -168,3 +168,8 @@ const QString MSG_ENTER_OPERATOR_CREDENTIALS = QStringLiteral("オペレータ�
 const QString TITLE_SAVE_FAILED = QStringLiteral("保存できません");
 const QString MSG_SAVE_FAILED =
     QStringLiteral("設定をデータベースに保存できませんでした。入力した内容はこの画面に残っています。");
+
+// Outlink windows: incoming call popup, outlink settings dialog
+const QString TEXT_INCOMING_SUFFIX = QStringLiteral(" から着信中・・・");
+const QString TITLE_OPERATOR_PW_QUESTION = QStringLiteral("オペレータパスワード");
+const QString MSG_OPERATOR_PW_IN_URL = QStringLiteral("パスワードはURLに表示される形になりますが、よろしいでしょうか？");

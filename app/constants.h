@@ -163,3 +163,8 @@ extern const QString MSG_SET_OPERATOR_SERVER;
 extern const QString MSG_ENTER_OPERATOR_CREDENTIALS;
 extern const QString TITLE_SAVE_FAILED;
 extern const QString MSG_SAVE_FAILED;
+
+// Outlink windows: incoming call popup, outlink settings dialog
+extern const QString TEXT_INCOMING_SUFFIX;
+extern const QString TITLE_OPERATOR_PW_QUESTION;
+extern const QString MSG_OPERATOR_PW_IN_URL;
