@@ -158,6 +158,12 @@ const QString TEXT_NO = QStringLiteral("いいえ");
 const QString TEXT_NUMBER_INPUT_HINT = QStringLiteral("番号を入力してください");
 const QString TEXT_TRAY_EXTENSION = QStringLiteral(" 内線：");
 
+// History window and its context menu
+const QString TITLE_DELETE_CONFIRM = QStringLiteral("削除確認");
+const QString MSG_DELETE_ALL_HISTORY = QStringLiteral("すべて削除してよろしいでしょうか？");
+const QString TEXT_HISTORY_DIAL = QStringLiteral("発信");
+const QString TEXT_HISTORY_DELETE = QStringLiteral("削除");
+
 // Operator status and settings windows
 const QString TITLE_ERROR = QStringLiteral("エラー");
 const QString MSG_CTI_AUTH_ERROR = QStringLiteral("認証エラー\n");

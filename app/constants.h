@@ -154,6 +154,12 @@ extern const QString TEXT_NO;
 extern const QString TEXT_NUMBER_INPUT_HINT;
 extern const QString TEXT_TRAY_EXTENSION;
 
+// History window and its context menu (the tab and button texts are in the form)
+extern const QString TITLE_DELETE_CONFIRM;
+extern const QString MSG_DELETE_ALL_HISTORY;
+extern const QString TEXT_HISTORY_DIAL;
+extern const QString TEXT_HISTORY_DELETE;
+
 // Operator status and settings windows
 extern const QString TITLE_ERROR;
 extern const QString MSG_CTI_AUTH_ERROR;
