@@ -1,5 +1,6 @@
 #include "sipppeer.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QRegularExpression>
 #include <QUdpSocket>
@@ -111,6 +112,7 @@ bool SippPeer::start()
         QStringLiteral("-error_file"),
         m_dir.filePath(QStringLiteral("errors.log")),
     };
+    args << m_extra;
     if (!m_remote.isEmpty())
         args.prepend(m_remote);
     m_process.setProcessChannelMode(QProcess::MergedChannels);
@@ -162,6 +164,15 @@ QVector<SipMessage> SippPeer::messages() const
         const int end = i + 1 < spans.size() ? spans[i + 1].first : log.size();
         SipMessage message;
         message.received = head.contains(QStringLiteral("received"));
+        // "----- 2026-12-08 00:56:53.447462" in local time
+        static const QRegularExpression stamp(
+            QStringLiteral("(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d)\\.(\\d{6})"));
+        const QRegularExpressionMatch when = stamp.match(head);
+        if (when.hasMatch()) {
+            const QDateTime seconds
+                = QDateTime::fromString(when.captured(1), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+            message.usecsSinceEpoch = seconds.toMSecsSinceEpoch() * 1000 + when.captured(2).toLongLong();
+        }
         message.text = log.mid(start, end - start).trimmed() + QLatin1Char('\n');
         if (!message.startLine().isEmpty())
             result.append(message);

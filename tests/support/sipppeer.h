@@ -16,6 +16,7 @@ struct SipMessage
 {
     bool received = false; // true: sipp received it from the peer under test; false: sipp sent it
     QString text; // start line, headers and body, lines ending in "\n"
+    qint64 usecsSinceEpoch = 0; // when sipp logged it (host clock, microseconds)
 
     QString startLine() const;
     bool isRequest(const QString &method) const; // e.g. "INVITE"
@@ -57,6 +58,8 @@ public:
     void setCalls(int calls) { m_calls = calls; }
     // Client mode: sipp starts the scenario by sending to this "host:port" instead of waiting.
     void setRemote(const QString &hostPort) { m_remote = hostPort; }
+    // Further sipp options, e.g. {"-l", "1"} for one call at a time.
+    void addArguments(const QStringList &arguments) { m_extra << arguments; }
     int port() const { return m_port; }
     int mediaPort() const { return m_mediaPort; }
     QString address() const { return QStringLiteral("127.0.0.1"); }
@@ -82,4 +85,5 @@ private:
     int m_mediaPort;
     int m_calls = 1;
     QString m_remote;
+    QStringList m_extra;
 };

@@ -1,0 +1,158 @@
+// Engine figures: request to wire latency (dial -> INVITE at the peer, answer -> 200 OK at the
+// peer), core creation and destruction time, and the process's CPU use while the engine idles.
+// Prints a table; asserts nothing.
+#include "phonerig.h"
+#include "sipscenario.h"
+
+#include "velphone.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+#include <sys/resource.h>
+
+using namespace SippScenario;
+
+namespace {
+constexpr int CALLS = 50;
+
+qint64 now_usecs()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+void print_row(const char *name, QVector<double> values, const char *unit)
+{
+    if (values.isEmpty()) {
+        std::printf("%-34s %10s\n", name, "n/a");
+        return;
+    }
+    std::sort(values.begin(), values.end());
+    const double median = values.at(values.size() / 2);
+    const double p95 = values.at(std::min<int>(values.size() - 1, int(values.size() * 0.95)));
+    std::printf("%-34s %10.2f %10.2f %6d  %s\n", name, median, p95, int(values.size()), unit);
+}
+
+QVector<double> dial_latency()
+{
+    PhoneRig rig;
+    SippPeer peer(SippScenario::registrar(answer(486, QStringLiteral("Busy Here"))), 120);
+    peer.setCalls(CALLS + 1);
+    if (!rig.startRegistered(peer))
+        return {};
+    QVector<qint64> requested;
+    for (int i = 0; i < CALLS; ++i) {
+        rig.spy().clear();
+        requested << now_usecs();
+        rig.phone()->request_dial(QStringLiteral("3001"));
+        if (!QTest::qWaitFor([&] { return rig.spy().contains("signal_dialog_end"); }, 5000))
+            return {};
+    }
+    rig.stopPhone();
+    peer.waitForFinished(10000);
+    const QVector<SipMessage> invites = peer.received(QStringLiteral("INVITE"));
+    QVector<double> ms;
+    for (int i = 0; i < std::min(invites.size(), requested.size()); ++i)
+        ms << (invites[i].usecsSinceEpoch - requested[i]) / 1000.0;
+    return ms;
+}
+
+QVector<double> answer_latency()
+{
+    PhoneRig rig;
+    SippPeer registrar(SippScenario::registrar());
+    if (!rig.startRegistered(registrar))
+        return {};
+    SippPeer caller(
+        SippScenario::caller(
+            awaitAnswer(200) + callerRequest(QStringLiteral("BYE"), 2) + expectResponse(200), sdp()),
+        120);
+    caller.setCalls(CALLS);
+    caller.addArguments({ QStringLiteral("-l"), QStringLiteral("1") });
+    const int phonePort = PhoneRig::phonePortFrom(registrar);
+    caller.setRemote(QStringLiteral("127.0.0.1:%1").arg(phonePort));
+    caller.set(QStringLiteral("USER"), PhoneRig::USER);
+    caller.set(QStringLiteral("PHONE_PORT"), QString::number(phonePort));
+    caller.set(QStringLiteral("FROM"), QStringLiteral("<sip:2001@127.0.0.1>"));
+    QVector<qint64> requested;
+    if (!caller.start())
+        return {};
+    for (int i = 0; i < CALLS; ++i) {
+        if (!QTest::qWaitFor([&] { return rig.phone()->is_incoming_ringing(); }, 5000))
+            break;
+        requested << now_usecs();
+        rig.phone()->request_answer();
+        if (!QTest::qWaitFor([&] { return rig.phone()->get_phone_state() == PHONE_READY; }, 5000))
+            break;
+    }
+    caller.waitForFinished(20000);
+    QVector<double> ms;
+    int i = 0;
+    for (const SipMessage &message : caller.messages()) {
+        if (message.received && message.isResponse(200)
+            && message.header(QStringLiteral("CSeq")).endsWith(QStringLiteral("INVITE"))
+            && i < requested.size())
+            ms << (message.usecsSinceEpoch - requested[i++]) / 1000.0;
+    }
+    return ms;
+}
+
+void core_lifetime(QVector<double> &create, QVector<double> &destroy)
+{
+    PhoneRig rig; // no account: nothing registers, so stopping sends nothing
+    for (int i = 0; i < 10; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        rig.startPhone();
+        create << timer.nsecsElapsed() / 1e6;
+        timer.restart();
+        rig.stopPhone();
+        destroy << timer.nsecsElapsed() / 1e6;
+    }
+}
+
+double idle_cpu_percent()
+{
+    PhoneRig rig;
+    rig.startPhone();
+    QTest::qWait(500);
+    rusage before {};
+    getrusage(RUSAGE_SELF, &before);
+    QElapsedTimer wall;
+    wall.start();
+    QTest::qWait(5000);
+    rusage after {};
+    getrusage(RUSAGE_SELF, &after);
+    auto usecs = [](const timeval &t) { return t.tv_sec * 1000000.0 + t.tv_usec; };
+    const double cpu
+        = usecs(after.ru_utime) + usecs(after.ru_stime) - usecs(before.ru_utime) - usecs(before.ru_stime);
+    rig.stopPhone();
+    return 100.0 * cpu / (wall.nsecsElapsed() / 1000.0);
+}
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QVector<double> dial = dial_latency();
+    const QVector<double> answer = answer_latency();
+    QVector<double> create;
+    QVector<double> destroy;
+    core_lifetime(create, destroy);
+    const double idle = idle_cpu_percent();
+
+    std::printf("%-34s %10s %10s %6s\n", "engine", "median", "p95", "n");
+    print_row("request_dial -> INVITE at peer", dial, "ms");
+    print_row("request_answer -> 200 OK at peer", answer, "ms");
+    print_row("core creation (constructor)", create, "ms");
+    print_row("core destruction (stop + wait)", destroy, "ms");
+    std::printf(
+        "%-34s %10.2f %10s %6s  %%CPU of one core (whole process, 5 s)\n", "idle engine", idle, "", "");
+    return dial.isEmpty() || answer.isEmpty() ? 1 : 0;
+}
