@@ -2,9 +2,14 @@
 #include "ui_mainwindow.h"
 
 #include "aboutwindow.h"
+#include "accountsetting.h"
 #include "appdir.h"
 #include "constants.h"
 #include "historywindow.h"
+#include "messagebox.h"
+#include "operatorstatus.h"
+#include "othersetting.h"
+#include "settingwindow.h"
 #include "veldata.h"
 #include "vellogger.h"
 #include "velphone.h"
@@ -102,7 +107,8 @@ MainWindow::MainWindow(QWidget *parent)
     m_phone->start(QThread::InheritPriority);
 
     m_lastCallDuration = ZERO_DURATION;
-    m_network = new QNetworkAccessManager(this);
+    m_operatorStatus = new OperatorStatus(m_store, m_phone, m_logger, this);
+    m_network = m_operatorStatus->network_manager();
     m_historyWindow = new HistoryWindow(this, m_store);
     m_transferResultTimer = new QTimer(this);
     ui->userId->setText(m_store->get_account_settings().value(KEY_USER_ID));
@@ -301,8 +307,15 @@ void MainWindow::slot_right_menu_exit_clicked()
 
 void MainWindow::slot_setting_button_clicked()
 {
-    // The setting window opens here once it exists: created on first use with this window,
-    // the store and the engine, then activated and shown.
+    if (!m_settingWindow) {
+        m_settingWindow = new SettingWindow(this, m_store, m_phone);
+        connect(m_settingWindow, &SettingWindow::signal_reset_operator_status, this,
+            &MainWindow::slot_reset_operator_status);
+        connect(m_settingWindow, &SettingWindow::signal_reset_remote_site, this, &MainWindow::slot_reset_remote_site);
+    }
+    m_settingWindow->activateWindow();
+    if (m_settingWindow->isHidden())
+        m_settingWindow->show();
 }
 
 void MainWindow::slot_history_button_clicked()
@@ -319,7 +332,10 @@ void MainWindow::slot_logo_clicked()
 
 void MainWindow::slot_account_menu_clicked()
 {
-    // No menu entry leads here; the account dialog joins with the settings dialogs.
+    if (!m_accountSetting)
+        m_accountSetting = new AccountSetting(this, m_store, m_phone);
+    if (m_accountSetting->isHidden())
+        m_accountSetting->show();
 }
 
 void MainWindow::slot_outlink_menu_clicked()
@@ -329,7 +345,10 @@ void MainWindow::slot_outlink_menu_clicked()
 
 void MainWindow::slot_other_menu_clicked()
 {
-    // No menu entry leads here; the media dialog joins with the settings dialogs.
+    if (!m_otherSetting)
+        m_otherSetting = new OtherSetting(this, m_store, m_phone);
+    if (m_otherSetting->isHidden())
+        m_otherSetting->show();
 }
 
 void MainWindow::slot_about_menu_clicked()
@@ -431,10 +450,7 @@ void MainWindow::slot_set_phone_number(QString phoneNumber)
 
 void MainWindow::slot_show_phone_message(QString message)
 {
-    QApplication::setQuitOnLastWindowClosed(false);
-    QMessageBox box(QMessageBox::Information, TITLE_CONFIRM_MESSAGE, message, QMessageBox::Yes, nullptr,
-        Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
-    box.exec();
+    MessageBox::show(QMessageBox::Information, TITLE_CONFIRM_MESSAGE, message);
 }
 
 void MainWindow::slot_show_transfer_call_result(QString text)
@@ -467,35 +483,39 @@ void MainWindow::slot_show_operator_login() { }
 
 void MainWindow::slot_reset_remote_site() { }
 
-// ---- Operator status and remote site: completed by their own windows --------------------
+// ---- Operator status ----------------------------------------------------------------------
 
-void MainWindow::slot_operator_status_change(int)
+void MainWindow::slot_operator_status_change(int index)
 {
-    // Nothing in the present wiring changes the operator status.
+    m_operatorStatus->operator_status_change(index);
 }
 
 void MainWindow::slot_set_op_status_finished(QNetworkReply *reply)
 {
-    // The operator status reply is read here together with the status request.
-    reply->deleteLater();
+    m_operatorStatus->set_op_status_finished(reply);
 }
 
-void MainWindow::slot_set_op_status(QString, QString)
+void MainWindow::slot_set_op_status(QString username, QString password)
 {
-    // The operator status request is sent here together with its reply handling.
+    m_operatorStatus->set_op_status(username, password);
 }
 
-void MainWindow::slot_reset_user_status_combox() { }
-
-void MainWindow::slot_ssl_error_handler(QNetworkReply *reply, QList<QSslError>)
+void MainWindow::slot_reset_user_status_combox()
 {
-    reply->ignoreSslErrors();
+    m_operatorStatus->reset_user_status_combox();
 }
 
-void MainWindow::slot_reset_operator_status(QString)
+void MainWindow::slot_ssl_error_handler(QNetworkReply *reply, QList<QSslError> errlist)
 {
-    // Reached from the setting window after the account is saved, with the status request.
+    m_operatorStatus->ssl_error_handler(reply, errlist);
 }
+
+void MainWindow::slot_reset_operator_status(QString operatorAddress)
+{
+    m_operatorStatus->reset_operator_status(operatorAddress);
+}
+
+// ---- Remote site ------------------------------------------------------------------------
 
 void MainWindow::slot_animation_finished()
 {

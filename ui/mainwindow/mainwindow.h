@@ -13,7 +13,11 @@
 #include <QSystemTrayIcon>
 
 class AboutWindow;
+class AccountSetting;
 class HistoryWindow;
+class OperatorStatus;
+class OtherSetting;
+class SettingWindow;
 class QAction;
 class QAudioOutput;
 class QMenu;
@@ -114,6 +118,12 @@ private:
     Ui::MainWindow *ui;
     QTimer *m_clearHoldTimer = nullptr;
     AboutWindow *m_aboutWindow = nullptr;
+    SettingWindow *m_settingWindow = nullptr;
+    AccountSetting *m_accountSetting = nullptr;
+    OtherSetting *m_otherSetting = nullptr;
+    // The operator's CTI status: credentials, requested and confirmed status, the flags of the
+    // status logic and the network manager of its request.
+    OperatorStatus *m_operatorStatus = nullptr;
     HistoryWindow *m_historyWindow = nullptr;
     VelData *m_store = nullptr;
     VelLogger *m_logger = nullptr;
