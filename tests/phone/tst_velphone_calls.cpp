@@ -22,6 +22,7 @@ private slots:
     void incoming_cancelled_and_declined();
     void outgoing_answered_and_busy();
     void hold_and_resume_from_both_sides();
+    void stop_during_a_call_sends_bye();
 };
 
 namespace {
@@ -294,6 +295,25 @@ void tst_VelPhoneCalls::hold_and_resume_from_both_sides()
     QTRY_VERIFY_WITH_TIMEOUT(rig.spy().contains("signal_dialog_end"), 10000);
     QVERIFY(rig.stopPhone());
     QVERIFY2(peer.waitForFinished(10000), qPrintable(peer.report()));
+}
+
+void tst_VelPhoneCalls::stop_during_a_call_sends_bye()
+{
+    PhoneRig rig;
+    SippPeer registrar(SippScenario::registrar());
+    QVERIFY(rig.startRegistered(registrar));
+    SippPeer caller(SippScenario::caller(awaitAnswer(200) + expect(QStringLiteral("BYE")), sdp()));
+    aim(caller, registrar);
+    QVERIFY(caller.start());
+    QTRY_VERIFY_WITH_TIMEOUT(rig.phone()->is_incoming_ringing(), 10000);
+    rig.phone()->request_answer();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.phone()->is_in_call(), 10000);
+
+    rig.phone()->stop();
+    QVERIFY(rig.phone()->wait(10000));
+    QVERIFY(rig.phone()->isFinished());
+    QVERIFY2(caller.waitForFinished(10000), qPrintable(caller.report()));
+    QVERIFY2(registrar.waitForFinished(10000), qPrintable(registrar.report()));
 }
 
 QTEST_GUILESS_MAIN(tst_VelPhoneCalls)

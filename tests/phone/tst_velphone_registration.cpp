@@ -20,6 +20,7 @@ private slots:
     void incomplete_account_sends_nothing();
     void re_registration_unregisters_then_registers_new_account();
     void core_log_only_in_debug_mode_and_rotates();
+    void sound_devices_list_the_null_sink();
 };
 
 static QString bounded(const SippPeer &peer)
@@ -196,6 +197,29 @@ void tst_VelPhoneRegistration::core_log_only_in_debug_mode_and_rotates()
     const QByteArray secondRun = current.readAll();
     QVERIFY(secondRun.startsWith(firstRun));
     QVERIFY(secondRun.size() > firstRun.size());
+}
+
+void tst_VelPhoneRegistration::sound_devices_list_the_null_sink()
+{
+    QVERIFY2(
+        PhoneRig::havePulse(), "PULSE_SERVER is not set: start the private PulseAudio of the test set-up");
+    PhoneRig rig;
+    rig.startPhone();
+    const QMap<QString, QStringList> devices = rig.phone()->get_sound_devices();
+    QCOMPARE(devices.keys(), QStringList({ QStringLiteral("capture"), QStringLiteral("playback") }));
+    const QStringList playback = devices.value(QStringLiteral("playback"));
+    QVERIFY2(playback.contains(QStringLiteral("PulseAudio Unknown: Null Output")),
+        qPrintable(playback.join(", ")));
+    QVERIFY(!devices.value(QStringLiteral("capture"))
+                 .contains(QStringLiteral("PulseAudio Unknown: Null Output")));
+    // Stored names are applied from the GUI thread while the engine runs; an unknown name is
+    // skipped.
+    rig.saveAudio({ { QStringLiteral("playback"), playback.first() },
+        { QStringLiteral("ringback"), QStringLiteral("no such device") },
+        { QStringLiteral("captureGain"), QStringLiteral("3") } });
+    rig.phone()->apply_sound_settings();
+    QCOMPARE(rig.phone()->get_sound_devices(), devices);
+    QVERIFY(rig.stopPhone());
 }
 
 QTEST_GUILESS_MAIN(tst_VelPhoneRegistration)
