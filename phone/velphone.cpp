@@ -9,7 +9,6 @@
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
-#include <QMutexLocker>
 
 #include <atomic>
 
@@ -57,12 +56,12 @@ std::atomic<VelPhone *> s_engine { nullptr };
 
 // The library's own log file. Library threads other than the engine's log too, so the handle
 // is used only under its own lock.
-QMutex s_coreLogMutex;
+std::mutex s_coreLogMutex;
 FILE *s_coreLogFile = nullptr;
 
 void write_core_log(LinphoneLoggingService *, const char *domain, LinphoneLogLevel, const char *message)
 {
-    QMutexLocker lock(&s_coreLogMutex);
+    std::lock_guard<std::mutex> lock(s_coreLogMutex);
     if (!s_coreLogFile || !message)
         return;
     std::fprintf(s_coreLogFile, "%s %s\n",
@@ -143,7 +142,7 @@ void VelPhone::open_core_log()
     if (!file)
         return;
     {
-        QMutexLocker lock(&s_coreLogMutex);
+        std::lock_guard<std::mutex> lock(s_coreLogMutex);
         s_coreLogFile = file;
     }
     LinphoneLoggingService *service = linphone_logging_service_get();
@@ -164,7 +163,7 @@ void VelPhone::close_core_log()
     m_logCbs = nullptr;
     linphone_logging_service_set_log_level_mask(
         service, LinphoneLogLevelWarning | LinphoneLogLevelError | LinphoneLogLevelFatal);
-    QMutexLocker lock(&s_coreLogMutex);
+    std::lock_guard<std::mutex> lock(s_coreLogMutex);
     std::fclose(s_coreLogFile);
     s_coreLogFile = nullptr;
 }
@@ -235,12 +234,12 @@ void VelPhone::destroy_core()
 void VelPhone::run()
 {
     {
-        QMutexLocker core(&m_coreMutex);
+        std::lock_guard<std::mutex> core(m_coreMutex);
         do_register();
     }
     for (;;) {
         {
-            QMutexLocker core(&m_coreMutex);
+            std::lock_guard<std::mutex> core(m_coreMutex);
             linphone_core_iterate(m_core);
             serve_requests();
             if (m_registrationCleared) {
@@ -248,18 +247,18 @@ void VelPhone::run()
                 m_registrationCleared = false;
             }
         }
-        QMutexLocker lock(&m_requestMutex);
+        std::unique_lock<std::mutex> lock(m_requestMutex);
         if (!m_running)
             break;
         const Requests &r = m_requests;
         const bool pending = r.dial || r.hold || r.transfer || r.hangup || r.answer || m_reRegisterRequested;
         if (!pending)
-            m_wake.wait(&m_requestMutex, LOOP_WAIT_MS);
+            m_wake.wait_for(lock, std::chrono::milliseconds(LOOP_WAIT_MS));
         if (!m_running)
             break;
     }
 
-    QMutexLocker core(&m_coreMutex);
+    std::lock_guard<std::mutex> core(m_coreMutex);
     if (m_currentCall && linphone_call_get_state(m_currentCall) != LinphoneCallEnd)
         linphone_call_terminate(m_currentCall);
     forget_call(m_currentCall);
@@ -275,7 +274,7 @@ void VelPhone::serve_requests()
     // set while the executors run waits for the next pass.
     Requests taken;
     {
-        QMutexLocker lock(&m_requestMutex);
+        std::lock_guard<std::mutex> lock(m_requestMutex);
         taken = m_requests;
         m_requests = Requests();
         if (taken.transfer)
@@ -349,14 +348,14 @@ void VelPhone::do_register()
 
 void VelPhone::re_register()
 {
-    QMutexLocker core(&m_coreMutex);
+    std::lock_guard<std::mutex> core(m_coreMutex);
     re_register_locked();
 }
 
 void VelPhone::re_register_locked()
 {
     {
-        QMutexLocker lock(&m_requestMutex);
+        std::lock_guard<std::mutex> lock(m_requestMutex);
         if (!m_reRegisterRequested)
             return;
         m_reRegisterRequested = false;
@@ -377,7 +376,7 @@ void VelPhone::re_register_locked()
 
 void VelPhone::apply_sound_settings()
 {
-    QMutexLocker core(&m_coreMutex);
+    std::lock_guard<std::mutex> core(m_coreMutex);
     apply_sound_settings_locked();
 }
 
@@ -403,7 +402,7 @@ void VelPhone::apply_sound_settings_locked()
 
 QMap<QString, QStringList> VelPhone::get_sound_devices()
 {
-    QMutexLocker core(&m_coreMutex);
+    std::lock_guard<std::mutex> core(m_coreMutex);
     linphone_core_reload_sound_devices(m_core);
     QStringList playback;
     QStringList capture;
@@ -425,7 +424,7 @@ QMap<QString, QStringList> VelPhone::get_sound_devices()
 
 void VelPhone::send_dtmf(char digit)
 {
-    QMutexLocker core(&m_coreMutex);
+    std::lock_guard<std::mutex> core(m_coreMutex);
     if (LinphoneCall *call = linphone_core_get_current_call(m_core))
         linphone_call_send_dtmf(call, digit);
 }
@@ -436,53 +435,53 @@ void VelPhone::send_dtmf(char digit)
 
 void VelPhone::request_dial(const QString &number)
 {
-    QMutexLocker lock(&m_requestMutex);
+    std::lock_guard<std::mutex> lock(m_requestMutex);
     m_requests.dialNumber = number;
     m_requests.dial = true;
-    m_wake.wakeAll();
+    m_wake.notify_all();
 }
 
 void VelPhone::request_answer()
 {
-    QMutexLocker lock(&m_requestMutex);
+    std::lock_guard<std::mutex> lock(m_requestMutex);
     m_requests.answer = true;
-    m_wake.wakeAll();
+    m_wake.notify_all();
 }
 
 void VelPhone::request_hold()
 {
-    QMutexLocker lock(&m_requestMutex);
+    std::lock_guard<std::mutex> lock(m_requestMutex);
     m_requests.hold = true;
-    m_wake.wakeAll();
+    m_wake.notify_all();
 }
 
 void VelPhone::request_transfer(const QString &number)
 {
-    QMutexLocker lock(&m_requestMutex);
+    std::lock_guard<std::mutex> lock(m_requestMutex);
     m_requests.transferNumber = number;
     m_requests.transfer = true;
-    m_wake.wakeAll();
+    m_wake.notify_all();
 }
 
 void VelPhone::request_hangup()
 {
-    QMutexLocker lock(&m_requestMutex);
+    std::lock_guard<std::mutex> lock(m_requestMutex);
     m_requests.hangup = true;
-    m_wake.wakeAll();
+    m_wake.notify_all();
 }
 
 void VelPhone::request_re_register()
 {
-    QMutexLocker lock(&m_requestMutex);
+    std::lock_guard<std::mutex> lock(m_requestMutex);
     m_reRegisterRequested = true;
-    m_wake.wakeAll();
+    m_wake.notify_all();
 }
 
 void VelPhone::stop()
 {
-    QMutexLocker lock(&m_requestMutex);
+    std::lock_guard<std::mutex> lock(m_requestMutex);
     m_running = false;
-    m_wake.wakeAll();
+    m_wake.notify_all();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -490,20 +489,20 @@ void VelPhone::stop()
 
 bool VelPhone::is_incoming_ringing() const
 {
-    QMutexLocker core(&m_coreMutex);
+    std::lock_guard<std::mutex> core(m_coreMutex);
     return m_currentCall && linphone_call_get_dir(m_currentCall) == LinphoneCallIncoming
         && linphone_call_get_state(m_currentCall) == LinphoneCallIncomingReceived;
 }
 
 bool VelPhone::is_in_call() const
 {
-    QMutexLocker core(&m_coreMutex);
+    std::lock_guard<std::mutex> core(m_coreMutex);
     return m_currentCall && linphone_call_get_state(m_currentCall) == LinphoneCallStreamsRunning;
 }
 
 bool VelPhone::is_idle() const
 {
-    QMutexLocker core(&m_coreMutex);
+    std::lock_guard<std::mutex> core(m_coreMutex);
     return is_idle_locked();
 }
 
@@ -517,25 +516,25 @@ bool VelPhone::is_idle_locked() const
 
 int VelPhone::get_phone_state() const
 {
-    QMutexLocker core(&m_coreMutex);
+    std::lock_guard<std::mutex> core(m_coreMutex);
     return m_phoneState;
 }
 
 int VelPhone::get_call_result() const
 {
-    QMutexLocker core(&m_coreMutex);
+    std::lock_guard<std::mutex> core(m_coreMutex);
     return m_callResult;
 }
 
 QString VelPhone::get_remote_number() const
 {
-    QMutexLocker core(&m_coreMutex);
+    std::lock_guard<std::mutex> core(m_coreMutex);
     return m_remoteNumber;
 }
 
 QString VelPhone::get_last_dialled_number() const
 {
-    QMutexLocker core(&m_coreMutex);
+    std::lock_guard<std::mutex> core(m_coreMutex);
     return m_lastDialledNumber;
 }
 
@@ -620,14 +619,14 @@ void VelPhone::do_transfer(const QString &number)
         const LinphoneStatus status = linphone_call_transfer_to(m_currentCall, target);
         linphone_address_unref(target);
         if (status >= 0) {
-            QMutexLocker lock(&m_requestMutex);
+            std::lock_guard<std::mutex> lock(m_requestMutex);
             m_transferDone = true;
         }
         return;
     }
     if (m_phoneState == PHONE_TRANSFER_TALKING && m_transferCall) {
         if (linphone_call_transfer_to_another(m_currentCall, m_transferCall) >= 0) {
-            QMutexLocker lock(&m_requestMutex);
+            std::lock_guard<std::mutex> lock(m_requestMutex);
             m_transferDone = true;
         }
     }
@@ -864,7 +863,7 @@ void VelPhone::on_call_released(LinphoneCall *call)
         if (m_phoneState == PHONE_TRANSFER_WAIT) {
             bool transferDone = false;
             {
-                QMutexLocker lock(&m_requestMutex);
+                std::lock_guard<std::mutex> lock(m_requestMutex);
                 transferDone = m_transferDone;
                 m_transferDone = false;
             }
