@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 
 namespace {
 // Qt aborts with a long message when no display can be opened; say it in one line instead.
@@ -25,5 +26,8 @@ int main(int argc, char *argv[])
                      argv[0]);
         return 1;
     }
+    // The web engine's helper processes refuse to start as root inside their sandbox.
+    if (::geteuid() == 0)
+        setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
     return SingleInstance::run(argc, argv, [] { return new MainWindow; });
 }

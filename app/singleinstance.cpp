@@ -53,6 +53,8 @@ int SingleInstance::run(int &argc, char **argv, const std::function<QWidget *()>
         return 0;
     }
 
+    // The caller's web page shares OpenGL contexts with the widgets.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     auto *app = new QApplication(argc, argv);
     QDir::setCurrent(QCoreApplication::applicationDirPath());
     QWidget *window = makeWindow();

@@ -5,10 +5,13 @@
 #include "accountsetting.h"
 #include "appdir.h"
 #include "constants.h"
+#include "dialogincommingwindow.h"
 #include "historywindow.h"
 #include "messagebox.h"
 #include "operatorstatus.h"
 #include "othersetting.h"
+#include "outlinksetting.h"
+#include "remotesite.h"
 #include "settingwindow.h"
 #include "veldata.h"
 #include "vellogger.h"
@@ -28,6 +31,8 @@
 #include <QMouseEvent>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QPropertyAnimation>
+#include <QScreen>
 #include <QRegExp>
 #include <QThread>
 #include <QTime>
@@ -57,6 +62,8 @@ const QString UNSUPPORTED_FORMAT
     = QStringLiteral("Raw audio format not supported by backend, cannot play audio.");
 
 constexpr int CLEAR_HOLD_MS = 1000;
+constexpr int SLIDE_OUT_MS = 1000;
+constexpr int HIDDEN_BELOW_SCREEN = 20;
 constexpr int CALL_TICK_MS = 1000;
 constexpr int LEVEL_INFO = 1;
 constexpr int LEVEL_WARNING = 2;
@@ -179,6 +186,10 @@ MainWindow::~MainWindow()
     // otherwise must not leave the engine thread running on a deleted store.
     m_phone->stop();
     m_phone->wait();
+    // The web view goes before its profile and before the application object.
+    delete m_remoteSiteAnimation;
+    delete m_incomingWindow;
+    delete m_remoteSite;
     m_toneTrigger->quit();
     m_toneTrigger->wait();
     release_tone_output();
@@ -340,7 +351,10 @@ void MainWindow::slot_account_menu_clicked()
 
 void MainWindow::slot_outlink_menu_clicked()
 {
-    // No menu entry leads here; the outlink dialog joins with the outlink windows.
+    if (!m_outlinkSetting)
+        m_outlinkSetting = new OutlinkSetting(this, m_store);
+    if (m_outlinkSetting->isHidden())
+        m_outlinkSetting->show();
 }
 
 void MainWindow::slot_other_menu_clicked()
@@ -382,14 +396,64 @@ void MainWindow::slot_received_dialog(QMap<QString, QString> params)
         slot_dialog_button_clicked();
         return;
     }
-    if (!m_store->get_outlink_settings().value(KEY_SIMPLE_URL).isEmpty()) {
-        // The remote site window takes the call's parameters and slides in here.
-    } else {
-        // The incoming call window opens here at the lower right of the desktop.
-    }
+    if (!m_store->get_outlink_settings().value(KEY_SIMPLE_URL).isEmpty())
+        show_remote_site(params);
+    else
+        show_incoming_window();
     ui->numberInputMessage->hide();
     ui->phoneNumberLabel->setText(m_phone->get_remote_number());
     ui->deleteButton->hide();
+}
+
+void MainWindow::show_remote_site(const QMap<QString, QString> &params)
+{
+    // A new call while the previous caller's page is still up (or sliding out) takes the
+    // window back at once.
+    m_delayHiddenTimer->stop();
+    if (m_remoteSiteAnimation) {
+        m_remoteSiteAnimation->stop();
+        m_remoteSite->hide();
+    }
+    if (!m_remoteSite) {
+        m_remoteSite = new RemoteSite(this, m_phone, m_store);
+        const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+        m_remoteSiteX = available.width() - m_remoteSite->width();
+        m_remoteSiteShownY = available.height() - m_remoteSite->height();
+        m_remoteSiteHiddenY = available.height() + HIDDEN_BELOW_SCREEN;
+        m_remoteSite->move(m_remoteSiteX, m_remoteSiteShownY);
+        m_remoteSiteAnimation = new QPropertyAnimation(m_remoteSite, "pos", m_remoteSite);
+        connect(m_remoteSiteAnimation, &QPropertyAnimation::finished, this, &MainWindow::slot_animation_finished);
+        connect(m_remoteSite, &RemoteSite::signal_show_main_window, this, &MainWindow::slot_show_main_window);
+        connect(m_remoteSite, &RemoteSite::signal_set_not_delay_hidden_reomote_window, this,
+            &MainWindow::slot_set_not_delay_hidden_remote_window);
+    }
+    m_remoteSite->set_webview_params(params);
+    if (!m_remoteSite->isVisible()) {
+        m_remoteSite->move(m_remoteSiteX, m_remoteSiteShownY);
+        m_remoteSite->show();
+    }
+}
+
+void MainWindow::show_incoming_window()
+{
+    if (!m_incomingWindow) {
+        m_incomingWindow = new DialogIncommingWindow(this, m_phone);
+        connect(m_incomingWindow, &DialogIncommingWindow::signal_dialog_accept, this,
+            &MainWindow::slot_accept_dialog_from_incomming_window);
+        const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+        m_incomingWindow->move(
+            available.width() - m_incomingWindow->width(), available.height() - m_incomingWindow->height());
+    }
+    if (!m_incomingWindow->isVisible())
+        m_incomingWindow->show();
+}
+
+void MainWindow::slide_out_remote_site()
+{
+    m_remoteSiteAnimation->setDuration(SLIDE_OUT_MS);
+    m_remoteSiteAnimation->setStartValue(QPoint(m_remoteSiteX, m_remoteSiteShownY));
+    m_remoteSiteAnimation->setEndValue(QPoint(m_remoteSiteX, m_remoteSiteHiddenY));
+    m_remoteSiteAnimation->start();
 }
 
 void MainWindow::slot_update_dialog_status(QString status)
@@ -399,8 +463,14 @@ void MainWindow::slot_update_dialog_status(QString status)
 
 void MainWindow::slot_dialog_end()
 {
-    // The remote site window slides out (at once after a button hang-up, otherwise after the
-    // stored delay) and the incoming call window hides, once those windows exist.
+    if (m_remoteSite && m_remoteSite->isVisible()) {
+        if (m_hideRemoteSiteWithoutDelay)
+            slide_out_remote_site();
+        else
+            m_delayHiddenTimer->start(m_store->get_delay_hidden_remote_window() * 1000);
+    }
+    if (m_incomingWindow && m_incomingWindow->isVisible())
+        m_incomingWindow->hide();
     ui->phoneNumberLabel->clear();
     ui->deleteButton->hide();
     ui->dialogTime->clear();
@@ -425,6 +495,8 @@ void MainWindow::slot_dialog_end()
 
 void MainWindow::slot_start_count_dialog_time()
 {
+    if (m_incomingWindow && m_incomingWindow->isVisible())
+        m_incomingWindow->hide();
     if (m_callTimer->isActive())
         return;
     ui->dialogTime->setText(FIRST_SECOND);
@@ -471,7 +543,8 @@ void MainWindow::slot_clear_transfer_result_message()
 void MainWindow::slot_accept_dialog_from_incomming_window()
 {
     show();
-    // The incoming call window hides here once it exists.
+    if (m_incomingWindow)
+        m_incomingWindow->hide();
 }
 
 void MainWindow::slot_show_main_window()
@@ -519,13 +592,14 @@ void MainWindow::slot_reset_operator_status(QString operatorAddress)
 
 void MainWindow::slot_animation_finished()
 {
-    // The remote site window hides here at the end of its slide-out.
+    if (m_remoteSite)
+        m_remoteSite->hide();
 }
 
 void MainWindow::slot_dalay_hidden_remote_window_timer()
 {
     m_delayHiddenTimer->stop();
-    // The remote site window slides out here.
+    slide_out_remote_site();
 }
 
 void MainWindow::slot_set_not_delay_hidden_remote_window()
@@ -711,8 +785,7 @@ void MainWindow::slot_started_play_audio()
     if (m_toneOutput && m_toneOutput->error() != QAudio::NoError) {
         m_logger->log(QStringLiteral("tone output failed to start: error %1").arg(m_toneOutput->error()),
             LEVEL_WARNING);
-        release_tone_output();
-        m_toneTrigger->quit();
+        finish_tone();
     }
 }
 
@@ -725,18 +798,15 @@ void MainWindow::slot_audio_play_state_change(QAudio::State newState)
         // Idle comes when the data has been handed over, not heard: stopping at once would cut
         // off what the device still holds, so the tone is released once that has played.
         QTimer::singleShot(queued_msecs(m_toneOutput), this, [this, output = m_toneOutput] {
-            if (output != m_toneOutput)
-                return;
-            release_tone_output();
-            m_toneTrigger->quit();
+            if (output == m_toneOutput)
+                finish_tone();
         });
         break;
     case QAudio::StoppedState:
         if (m_toneOutput->error() != QAudio::NoError)
             m_logger->log(
                 QStringLiteral("tone output stopped: error %1").arg(m_toneOutput->error()), LEVEL_WARNING);
-        release_tone_output();
-        m_toneTrigger->quit();
+        finish_tone();
         break;
     default:
         qDebug() << "audio other:" << newState;
@@ -753,6 +823,16 @@ void MainWindow::slot_play_terminated_audio(QString file)
 {
     qDebug() << "slot_play_terminated_audio run";
     play_tone(file);
+}
+
+void MainWindow::finish_tone()
+{
+    release_tone_output();
+    // The running trigger thread is the mark that a tone plays. Its empty event loop ends at
+    // once; waiting for that here clears the mark together with the output, so a key typed
+    // right after the tone is over is not taken for one typed while it plays.
+    m_toneTrigger->quit();
+    m_toneTrigger->wait();
 }
 
 void MainWindow::release_tone_output()

@@ -14,6 +14,10 @@
 
 class AboutWindow;
 class AccountSetting;
+class DialogIncommingWindow;
+class OutlinkSetting;
+class QPropertyAnimation;
+class RemoteSite;
 class HistoryWindow;
 class OperatorStatus;
 class OtherSetting;
@@ -112,12 +116,19 @@ private:
     QString playback_device_name() const;
     void play_tone(const QString &file);
     void play_hold_music(const QString &file);
+    void finish_tone();
     void release_tone_output();
     void release_hold_output();
+    void show_remote_site(const QMap<QString, QString> &params);
+    void show_incoming_window();
+    void slide_out_remote_site();
 
     Ui::MainWindow *ui;
     QTimer *m_clearHoldTimer = nullptr;
+    RemoteSite *m_remoteSite = nullptr;
+    DialogIncommingWindow *m_incomingWindow = nullptr;
     AboutWindow *m_aboutWindow = nullptr;
+    OutlinkSetting *m_outlinkSetting = nullptr;
     SettingWindow *m_settingWindow = nullptr;
     AccountSetting *m_accountSetting = nullptr;
     OtherSetting *m_otherSetting = nullptr;
@@ -152,6 +163,11 @@ private:
     QAudioOutput *m_toneOutput = nullptr;
     QBuffer m_holdBuffer;
     QAudioOutput *m_holdOutput = nullptr;
+    // The remote site window slides down out of the screen after a call.
+    QPropertyAnimation *m_remoteSiteAnimation = nullptr;
+    qint32 m_remoteSiteX = 0;
+    qint32 m_remoteSiteShownY = 0;
+    qint32 m_remoteSiteHiddenY = 0;
     QTimer *m_delayHiddenTimer = nullptr;
     bool m_hideRemoteSiteWithoutDelay = false;
     QTimer *m_transferResultTimer = nullptr;

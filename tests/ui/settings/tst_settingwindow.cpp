@@ -182,7 +182,8 @@ private slots:
         // The engine registers the account just saved.
         QTRY_VERIFY2_WITH_TIMEOUT(rig.spy().contains("signal_show_operator_login"),
             qPrintable(rig.spy().dump() + registrar.report()), 10000);
-        const QString identity = QStringLiteral("sip:2002@127.0.0.1:%1").arg(registrar.port());
+        // The library writes From without the port it was given in the identity.
+        const QString identity = QStringLiteral("sip:2002@127.0.0.1");
         const QString from
             = registrar.received(QStringLiteral("REGISTER")).last().header(QStringLiteral("From"));
         QVERIFY2(
