@@ -59,7 +59,7 @@ QVector<double> dial_latency()
     const QVector<SipMessage> invites = peer.received(QStringLiteral("INVITE"));
     QVector<double> ms;
     for (int i = 0; i < std::min(invites.size(), requested.size()); ++i)
-        ms << (invites[i].usecsSinceEpoch - requested[i]) / 1000.0;
+        ms << (invites[i].usecsSinceEpoch() - requested[i]) / 1000.0;
     return ms;
 }
 
@@ -98,7 +98,7 @@ QVector<double> answer_latency()
         if (message.received && message.isResponse(200)
             && message.header(QStringLiteral("CSeq")).endsWith(QStringLiteral("INVITE"))
             && i < requested.size())
-            ms << (message.usecsSinceEpoch - requested[i++]) / 1000.0;
+            ms << (message.usecsSinceEpoch() - requested[i++]) / 1000.0;
     }
     return ms;
 }

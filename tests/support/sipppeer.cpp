@@ -42,6 +42,12 @@ QString SipMessage::header(const QString &name) const
     return QString();
 }
 
+qint64 SipMessage::usecsSinceEpoch() const
+{
+    const QDateTime seconds = QDateTime::fromString(loggedAt.left(19), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    return seconds.toMSecsSinceEpoch() * 1000 + loggedAt.mid(20).toLongLong();
+}
+
 QString SipMessage::body() const
 {
     const int end = text.indexOf(QStringLiteral("\n\n"));
@@ -164,15 +170,9 @@ QVector<SipMessage> SippPeer::messages() const
         const int end = i + 1 < spans.size() ? spans[i + 1].first : log.size();
         SipMessage message;
         message.received = head.contains(QStringLiteral("received"));
-        // "----- 2026-12-08 00:56:53.447462" in local time
         static const QRegularExpression stamp(
-            QStringLiteral("(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d)\\.(\\d{6})"));
-        const QRegularExpressionMatch when = stamp.match(head);
-        if (when.hasMatch()) {
-            const QDateTime seconds
-                = QDateTime::fromString(when.captured(1), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-            message.usecsSinceEpoch = seconds.toMSecsSinceEpoch() * 1000 + when.captured(2).toLongLong();
-        }
+            QStringLiteral("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{6}"));
+        message.loggedAt = stamp.match(head).captured(0);
         message.text = log.mid(start, end - start).trimmed() + QLatin1Char('\n');
         if (!message.startLine().isEmpty())
             result.append(message);

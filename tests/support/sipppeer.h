@@ -16,7 +16,12 @@ struct SipMessage
 {
     bool received = false; // true: sipp received it from the peer under test; false: sipp sent it
     QString text; // start line, headers and body, lines ending in "\n"
-    qint64 usecsSinceEpoch = 0; // when sipp logged it (host clock, microseconds)
+    QString loggedAt; // sipp's local time stamp, "yyyy-MM-dd hh:mm:ss.uuuuuu"
+
+    // loggedAt as microseconds since the epoch. Converting local time reads the time zone
+    // (tzset), which races with library threads formatting their own log times: only
+    // single-threaded moments (benchmarks after the run) should call it.
+    qint64 usecsSinceEpoch() const;
 
     QString startLine() const;
     bool isRequest(const QString &method) const; // e.g. "INVITE"
