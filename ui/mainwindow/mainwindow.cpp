@@ -32,8 +32,8 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPropertyAnimation>
-#include <QScreen>
 #include <QRegExp>
+#include <QScreen>
 #include <QThread>
 #include <QTime>
 #include <QTimer>
@@ -322,7 +322,8 @@ void MainWindow::slot_setting_button_clicked()
         m_settingWindow = new SettingWindow(this, m_store, m_phone);
         connect(m_settingWindow, &SettingWindow::signal_reset_operator_status, this,
             &MainWindow::slot_reset_operator_status);
-        connect(m_settingWindow, &SettingWindow::signal_reset_remote_site, this, &MainWindow::slot_reset_remote_site);
+        connect(m_settingWindow, &SettingWindow::signal_reset_remote_site, this,
+            &MainWindow::slot_reset_remote_site);
     }
     m_settingWindow->activateWindow();
     if (m_settingWindow->isHidden())
@@ -422,7 +423,8 @@ void MainWindow::show_remote_site(const QMap<QString, QString> &params)
         m_remoteSiteHiddenY = available.height() + HIDDEN_BELOW_SCREEN;
         m_remoteSite->move(m_remoteSiteX, m_remoteSiteShownY);
         m_remoteSiteAnimation = new QPropertyAnimation(m_remoteSite, "pos", m_remoteSite);
-        connect(m_remoteSiteAnimation, &QPropertyAnimation::finished, this, &MainWindow::slot_animation_finished);
+        connect(
+            m_remoteSiteAnimation, &QPropertyAnimation::finished, this, &MainWindow::slot_animation_finished);
         connect(m_remoteSite, &RemoteSite::signal_show_main_window, this, &MainWindow::slot_show_main_window);
         connect(m_remoteSite, &RemoteSite::signal_set_not_delay_hidden_reomote_window, this,
             &MainWindow::slot_set_not_delay_hidden_remote_window);

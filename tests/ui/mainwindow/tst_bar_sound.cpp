@@ -1,0 +1,401 @@
+// The bar's own sounds really reach the speaker. The test runs its own PulseAudio daemon with a
+// null sink "spk" (nothing else plays into it), records the sink's monitor for the whole case
+// and checks the recording for what a listener would hear: the two frequencies of a key tone,
+// hold music that goes on past the end of its file and starts over from its beginning, and the
+// hang-up sound's three bursts with silence between them once the call has ended.
+#include "barfixture.h"
+#include "phonerig.h"
+#include "sipppeer.h"
+#include "sipscenario.h"
+#include "soundserver.h"
+
+#include "constants.h"
+#include "mainwindow.h"
+#include "veldata.h"
+#include "wavsound.h"
+
+#include <QAudioOutput>
+#include <QProcess>
+#include <QtEndian>
+#include <QtMath>
+#include <QtTest>
+
+namespace {
+constexpr int RATE = 44100;
+constexpr int FRAME = RATE / 100; // 10 ms
+constexpr double SOUND_RMS = 0.01; // the null sink records exact zeros while nothing plays
+const QString USER = QStringLiteral("1001");
+
+// Records spk.monitor into memory from start() until destruction. The data is read as it
+// comes, so nothing buffered in parec is lost, and the sample count is the recording's clock.
+class Recorder
+{
+public:
+    Recorder()
+    {
+        QObject::connect(&m_parec, &QProcess::readyReadStandardOutput,
+            [this] { m_raw.append(m_parec.readAllStandardOutput()); });
+    }
+    ~Recorder()
+    {
+        m_parec.kill();
+        m_parec.waitForFinished(5000);
+    }
+
+    // True once the first data has arrived: from here on every sound is recorded.
+    bool start()
+    {
+        m_parec.start(QStringLiteral("parec"),
+            { QStringLiteral("-d"), QStringLiteral("spk.monitor"), QStringLiteral("--format=s16le"),
+                QStringLiteral("--rate=%1").arg(RATE), QStringLiteral("--channels=1"),
+                QStringLiteral("--raw"), QStringLiteral("--latency-msec=20") });
+        return m_parec.waitForStarted(5000) && QTest::qWaitFor([this] { return !m_raw.isEmpty(); }, 10000);
+    }
+    // Samples recorded so far.
+    int position() const { return m_raw.size() / 2; }
+    // Keeps the event loop running until `seconds` more have been recorded.
+    bool recordFor(double seconds)
+    {
+        const int until = position() + int(seconds * RATE);
+        return QTest::qWaitFor([&] { return position() >= until; }, int(seconds * 1000) + 10000);
+    }
+    QVector<double> samples() const
+    {
+        QVector<double> s(position());
+        const uchar *data = reinterpret_cast<const uchar *>(m_raw.constData());
+        for (int i = 0; i < s.size(); ++i)
+            s[i] = qFromLittleEndian<qint16>(data + 2 * i) / 32768.0;
+        return s;
+    }
+
+private:
+    QProcess m_parec;
+    QByteArray m_raw;
+};
+
+// Power at one frequency over s[from, from + count): A²/4 for a sine of amplitude A.
+double goertzel(const QVector<double> &s, int from, int count, double freq)
+{
+    const double coeff = 2 * qCos(2 * M_PI * freq / RATE);
+    double q1 = 0, q2 = 0;
+    for (int i = from; i < from + count && i < s.size(); ++i) {
+        const double q0 = coeff * q1 - q2 + s[i];
+        q2 = q1;
+        q1 = q0;
+    }
+    return (q1 * q1 + q2 * q2 - coeff * q1 * q2) / (double(count) * count);
+}
+
+double rms(const QVector<double> &s, int from, int count)
+{
+    double sum = 0;
+    for (int i = from; i < from + count && i < s.size(); ++i)
+        sum += s[i] * s[i];
+    return qSqrt(sum / count);
+}
+
+// RMS per 10 ms frame.
+QVector<double> envelope(const QVector<double> &s, int frame = FRAME)
+{
+    QVector<double> e(s.size() / frame);
+    for (int f = 0; f < e.size(); ++f)
+        e[f] = rms(s, f * frame, frame);
+    return e;
+}
+
+// The same for a 16-bit WAV file at its own rate.
+QVector<double> envelope(const WavSound &file)
+{
+    QVector<double> s(file.pcm().size() / 2);
+    const uchar *data = reinterpret_cast<const uchar *>(file.pcm().constData());
+    for (int i = 0; i < s.size(); ++i)
+        s[i] = qFromLittleEndian<qint16>(data + 2 * i) / 32768.0;
+    return envelope(s, file.format().sampleRate() / 100);
+}
+
+struct Burst
+{
+    int start, end; // samples
+    double seconds() const { return double(end - start) / RATE; }
+};
+
+// Stretches of sound after sample `from`, separated by at least 30 ms of silence.
+QVector<Burst> bursts(const QVector<double> &s, int from)
+{
+    const QVector<double> e = envelope(s);
+    QVector<Burst> found;
+    int quiet = 0;
+    for (int f = from / FRAME; f < e.size(); ++f) {
+        if (e[f] > SOUND_RMS) {
+            if (found.isEmpty() || quiet >= 3)
+                found.append({ f * FRAME, (f + 1) * FRAME });
+            else
+                found.last().end = (f + 1) * FRAME;
+            quiet = 0;
+        } else {
+            ++quiet;
+        }
+    }
+    return found;
+}
+
+QString describe(const QVector<Burst> &found)
+{
+    QStringList parts;
+    for (const Burst &b : found)
+        parts << QStringLiteral("%1 s for %2 s")
+                     .arg(double(b.start) / RATE, 0, 'f', 2)
+                     .arg(b.seconds(), 0, 'f', 3);
+    return QStringLiteral("%1 bursts: ").arg(found.size()) + parts.join(QStringLiteral(", "));
+}
+
+const QVector<double> DTMF_LOW = { 697, 770, 852, 941 };
+const QVector<double> DTMF_HIGH = { 1209, 1336, 1477 };
+
+// The key whose two DTMF frequencies sound in the burst, e.g. "5"; empty when the burst is no
+// clean key tone. *powers lists the power at all seven frequencies for failure messages.
+QString heardKey(const QVector<double> &s, const Burst &b, QString *powers)
+{
+    // The middle of the tone, away from its soft edges.
+    const int from = b.start + RATE / 50, count = qMin(RATE / 10, b.end - b.start - RATE / 25);
+    QStringList text;
+    QVector<double> all;
+    const auto strongest = [&](const QVector<double> &freqs) {
+        const int first = all.size();
+        int index = 0;
+        for (int i = 0; i < freqs.size(); ++i) {
+            all << goertzel(s, from, count, freqs[i]);
+            text << QStringLiteral("%1 Hz %2").arg(freqs[i]).arg(all.last(), 0, 'g', 2);
+            if (all.last() > all[first + index])
+                index = i;
+        }
+        return index;
+    };
+    const int row = strongest(DTMF_LOW), col = strongest(DTMF_HIGH);
+    *powers = text.join(QStringLiteral(", "));
+    const double weaker = qMin(all[row], all[DTMF_LOW.size() + col]);
+    all[row] = all[DTMF_LOW.size() + col] = 0;
+    const double others = *std::max_element(all.begin(), all.end());
+    // A real key tone: both of its frequencies loud (each sine is at a quarter of full scale,
+    // power about 0.016) and every other DTMF frequency far below them.
+    if (weaker < 1e-3 || others > weaker / 30)
+        return QString();
+    static const char *const keys[4][3]
+        = { { "1", "2", "3" }, { "4", "5", "6" }, { "7", "8", "9" }, { "*", "0", "#" } };
+    return QLatin1String(keys[row][col]);
+}
+
+int audioOutputs(const BarFixture &bar)
+{
+    return bar.window()->findChildren<QAudioOutput *>().size();
+}
+
+// Pearson correlation of a[ia, ia + n) and b[ib, ib + n).
+double correlation(const QVector<double> &a, int ia, const QVector<double> &b, int ib, int n)
+{
+    double ma = 0, mb = 0;
+    for (int i = 0; i < n; ++i) {
+        ma += a[ia + i];
+        mb += b[ib + i];
+    }
+    ma /= n;
+    mb /= n;
+    double sab = 0, saa = 0, sbb = 0;
+    for (int i = 0; i < n; ++i) {
+        sab += (a[ia + i] - ma) * (b[ib + i] - mb);
+        saa += (a[ia + i] - ma) * (a[ia + i] - ma);
+        sbb += (b[ib + i] - mb) * (b[ib + i] - mb);
+    }
+    return saa > 0 && sbb > 0 ? sab / qSqrt(saa * sbb) : 0;
+}
+} // namespace
+
+class tst_BarSound : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void eachKeyPlaysItsOwnTone();
+    void toneRequestedWhileOnePlaysIsNotHeard();
+    void holdMusicLoopsAndHangUpSoundEndsTheCall();
+
+private:
+    SoundServer m_server;
+};
+
+void tst_BarSound::initTestCase()
+{
+    QVERIFY2(m_server.start(), qPrintable(m_server.error()));
+}
+
+void tst_BarSound::cleanupTestCase()
+{
+    m_server.stop();
+}
+
+void tst_BarSound::eachKeyPlaysItsOwnTone()
+{
+    BarFixture bar;
+    Recorder recorder;
+    QVERIFY(recorder.start());
+    const QString keys = QStringLiteral("150*9#");
+    const int from = recorder.position();
+    for (const QChar key : keys) {
+        QTest::keyClick(bar.window(), key.toLatin1());
+        // One tone at a time: the next key waits until this one is over, plus a pause so the
+        // recording shows separate bursts.
+        QTRY_COMPARE_WITH_TIMEOUT(audioOutputs(bar), 0, 5000);
+        QVERIFY(recorder.recordFor(0.25));
+    }
+    QCOMPARE(bar.number(), keys);
+    QVERIFY(recorder.recordFor(0.3));
+
+    const QVector<double> s = recorder.samples();
+    const QVector<Burst> found = bursts(s, from);
+    QVERIFY2(found.size() == keys.size(), qPrintable(describe(found)));
+    for (int i = 0; i < keys.size(); ++i) {
+        QString powers;
+        const QString heard = heardKey(s, found[i], &powers);
+        QVERIFY2(heard == keys.at(i),
+            qPrintable(QStringLiteral("key %1 sounded as \"%2\" (%3); %4")
+                           .arg(keys.at(i))
+                           .arg(heard, powers, describe(found))));
+        // The whole tone of about 150 ms is heard, not cut off when the output goes idle.
+        QVERIFY2(found[i].seconds() > 0.11 && found[i].seconds() < 0.25, qPrintable(describe(found)));
+    }
+}
+
+void tst_BarSound::toneRequestedWhileOnePlaysIsNotHeard()
+{
+    BarFixture bar;
+    Recorder recorder;
+    QVERIFY(recorder.start());
+    const int from = recorder.position();
+    // "9" comes while the tone of "5" plays: it is dialled but not heard, not even later.
+    QTest::keyClick(bar.window(), Qt::Key_5);
+    QTest::keyClick(bar.window(), Qt::Key_9);
+    QCOMPARE(bar.number(), QStringLiteral("59"));
+    QTRY_COMPARE_WITH_TIMEOUT(audioOutputs(bar), 0, 5000);
+    QVERIFY(recorder.recordFor(0.8));
+    // Once the first tone is over, the next key is heard again.
+    QTest::keyClick(bar.window(), Qt::Key_9);
+    QTRY_COMPARE_WITH_TIMEOUT(audioOutputs(bar), 0, 5000);
+    QVERIFY(recorder.recordFor(0.3));
+
+    const QVector<double> s = recorder.samples();
+    const QVector<Burst> found = bursts(s, from);
+    QVERIFY2(found.size() == 2, qPrintable(describe(found)));
+    QString powers;
+    QVERIFY2(heardKey(s, found[0], &powers) == QLatin1String("5"), qPrintable(powers));
+    QVERIFY2(heardKey(s, found[1], &powers) == QLatin1String("9"), qPrintable(powers));
+    // Between them lies the silence of the key that was not played.
+    QVERIFY2(double(found[1].start - found[0].end) / RATE > 0.6, qPrintable(describe(found)));
+}
+
+void tst_BarSound::holdMusicLoopsAndHangUpSoundEndsTheCall()
+{
+    using namespace SippScenario;
+    constexpr int HOLD_MS = 18000;
+
+    SippPeer registrar(SippScenario::registrar());
+    registrar.set(QStringLiteral("PASSWORD"), QStringLiteral("s3cret"));
+    QVERIFY(registrar.start());
+    BarFixture bar({ { CATEGORY_ACCOUNT, BarFixture::account(USER, registrar.port()) } });
+    bar.window()->show();
+    QTRY_COMPARE_WITH_TIMEOUT(bar.label("dialogStatus")->text(), MSG_READY_TO_DIAL, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(PhoneRig::phonePortFrom(registrar) > 0, 5000);
+
+    // Answered, held by the bar, and hung up by the caller while still held.
+    SippPeer caller(SippScenario::caller(awaitAnswer(200) + expect(QStringLiteral("INVITE"), sdp())
+            + QStringLiteral("<recv request=\"ACK\"/>\n") + pause(HOLD_MS)
+            + callerRequest(QStringLiteral("BYE"), 2) + expectResponse(200),
+        sdp()));
+    caller.set(QStringLiteral("USER"), USER);
+    caller.set(QStringLiteral("PHONE_PORT"), QString::number(PhoneRig::phonePortFrom(registrar)));
+    caller.set(QStringLiteral("FROM"), QStringLiteral("<sip:0451234567@127.0.0.1>"));
+    caller.setRemote(QStringLiteral("127.0.0.1:%1").arg(PhoneRig::phonePortFrom(registrar)));
+    QVERIFY(caller.start());
+
+    QLabel *status = bar.label("dialogStatus");
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), MSG_INCOMING, 5000);
+    QTest::mouseClick(bar.button("dialogButton"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), MSG_IN_CALL, 5000);
+
+    Recorder recorder;
+    QVERIFY(recorder.start());
+    const int holdClicked = recorder.position();
+    QTest::mouseClick(bar.button("pauseButton"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), MSG_ON_HOLD, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(audioOutputs(bar), 1, 5000);
+    // A second start while the music plays adds no second output.
+    QVERIFY(QMetaObject::invokeMethod(bar.window(), "slot_play_hold_music"));
+    QCOMPARE(audioOutputs(bar), 1);
+
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), MSG_READY_TO_DIAL, HOLD_MS + 10000);
+    // What the music should sound like: the loudness of the shipped file, per 10 ms.
+    WavSound file;
+    QVERIFY2(file.load(HOLD_SOUND), qPrintable(file.error()));
+    const QVector<double> music = envelope(file);
+    QVERIFY2(caller.waitForFinished(5000), qPrintable(caller.report()));
+    QVERIFY(recorder.recordFor(3.5)); // the hang-up sound lasts 2.6 s
+
+    const QVector<double> s = recorder.samples();
+    const QVector<double> e = envelope(s);
+    int onset = holdClicked / FRAME;
+    while (onset < e.size() && e[onset] <= SOUND_RMS)
+        ++onset;
+    QVERIFY2(onset < e.size(), "the hold music was not heard");
+    const int fileFrames = music.size();
+
+    // The music goes on past the length of its file, without a break that a listener notices.
+    for (int f = onset; f < onset + fileFrames + 200; f += 50) {
+        QVERIFY2(f + 50 <= e.size(), "the recording ends before the music had looped");
+        QVERIFY2(rms(s, f * FRAME, 50 * FRAME) > 0.02,
+            qPrintable(QStringLiteral("silent at %1 s after the hold music began").arg((f - onset) / 100.0)));
+    }
+    // ... and once the whole file has played it starts over: the loudness pattern of the file's
+    // first two seconds comes back. (The first pass itself is no reference: the SIP library
+    // beeps its own on-hold tone over its first seconds.)
+    const int templ = 200;
+    double best = -1;
+    int bestLag = 0;
+    for (int lag = fileFrames - 50; lag <= fileFrames + 100 && onset + lag + templ <= e.size(); ++lag) {
+        const double c = correlation(music, 0, e, onset + lag, templ);
+        if (c > best) {
+            best = c;
+            bestLag = lag;
+        }
+    }
+    const QString loop = QStringLiteral("the file (%1 s) begins again %2 s after the music began (r = %3)")
+                             .arg(fileFrames / 100.0)
+                             .arg(bestLag / 100.0)
+                             .arg(best, 0, 'f', 3);
+    qInfo().noquote() << loop;
+    QVERIFY2(best > 0.9 && bestLag >= fileFrames - 5, qPrintable(loop));
+
+    // The call's end: the hang-up sound, 400 Hz in three bursts of 0.5 s, and between the
+    // bursts and after them silence, so the hold music has stopped.
+    int hangup = onset + fileFrames + 200;
+    auto tonal400 = [&](int frame) {
+        return e[frame] > 0.1 && goertzel(s, frame * FRAME, FRAME * 2, 400) > 0.3 * e[frame] * e[frame];
+    };
+    while (hangup + 270 < e.size() && !tonal400(hangup))
+        ++hangup;
+    QVERIFY2(hangup + 270 < e.size(), "no hang-up sound after the call ended");
+    const QVector<Burst> found = bursts(s, hangup * FRAME);
+    QVERIFY2(found.size() == 3, qPrintable(describe(found)));
+    for (const Burst &b : found) {
+        QVERIFY2(qAbs(b.seconds() - 0.5) < 0.06, qPrintable(describe(found)));
+        const double p400 = goertzel(s, b.start + RATE / 20, RATE * 2 / 5, 400);
+        QVERIFY2(
+            p400 > 0.3 * qPow(rms(s, b.start + RATE / 20, RATE * 2 / 5), 2), qPrintable(describe(found)));
+    }
+    for (int i = 1; i < found.size(); ++i)
+        QVERIFY2(
+            qAbs(double(found[i].start - found[i - 1].end) / RATE - 0.5) < 0.06, qPrintable(describe(found)));
+}
+
+QTEST_MAIN(tst_BarSound)
+#include "tst_bar_sound.moc"
