@@ -17,6 +17,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
@@ -298,6 +299,47 @@ private slots:
         dialog.show();
         QVERIFY(operatorAuto->isChecked());
         QCOMPARE(child<QLineEdit>(&dialog, "address")->text(), QStringLiteral("127.0.0.1"));
+    }
+
+    void japaneseAndBracketedDeviceNamesRoundTrip()
+    {
+        // A second null sink whose name carries Japanese text and brackets, as USB headsets do.
+        const QString description = QStringLiteral("スピーカー[予備]");
+        QProcess load;
+        load.start(QStringLiteral("pactl"),
+            { QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                QStringLiteral("sink_name=tarsel_jp"),
+                QStringLiteral("sink_properties=device.description=") + description });
+        QVERIFY(load.waitForFinished(10000));
+        const QString module = QString::fromUtf8(load.readAllStandardOutput()).trimmed();
+        QVERIFY2(load.exitCode() == 0 && !module.isEmpty(), load.readAllStandardError().constData());
+        struct Unload
+        {
+            QString module;
+            ~Unload()
+            {
+                QProcess::execute(QStringLiteral("pactl"), { QStringLiteral("unload-module"), module });
+            }
+        } unload { module };
+
+        PhoneRig rig;
+        rig.startPhone();
+        SettingWindow window(nullptr, rig.store(), rig.phone());
+        window.show();
+        auto *playback = child<QComboBox>(&window, "playbackComboBox");
+        const int index = items(playback).indexOf(QStringLiteral("PulseAudio Unknown: ") + description);
+        QVERIFY2(index >= 0, qPrintable(items(playback).join(QLatin1Char('|'))));
+        const QString name = playback->itemText(index);
+        playback->setCurrentIndex(index);
+        child<QPushButton>(&window, "saveButton")->click();
+        QCOMPARE(rig.store()->get_audio_settings().value(QStringLiteral("playback")), name);
+
+        // Read back after a restart of the store and the engine: the same device is selected.
+        rig.stopPhone();
+        rig.startPhone();
+        SettingWindow again(nullptr, rig.store(), rig.phone());
+        again.show();
+        QCOMPARE(child<QComboBox>(&again, "playbackComboBox")->currentText(), name);
     }
 
     void otherDialogSavesDevicesOnly()
