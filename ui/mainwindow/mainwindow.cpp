@@ -95,10 +95,18 @@ QString call_time_since(const QDateTime &start)
 }
 } // namespace
 
+// The images are compiled into a static library, where nothing refers to them: naming their
+// registration here makes the linker keep them in every program that has the bar.
+static void register_images()
+{
+    Q_INIT_RESOURCE(images);
+}
+
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
 {
+    register_images();
     ui->setupUi(this);
 
     AppDir::makeDataDirectories();
@@ -111,6 +119,25 @@ MainWindow::MainWindow(QWidget *parent)
     m_delayHiddenTimer = new QTimer(this);
 
     m_phone = new VelPhone(this, m_store, m_logger);
+    // Connected before the engine runs: a registrar that answers at once would otherwise
+    // report the registration before anyone listens, and the lamp would stay off. The slots
+    // run from the event loop, after this constructor has built what they use.
+    connect(m_phone, &VelPhone::signal_registration_state, this,
+        &MainWindow::slot_phone_registration_state_change);
+    connect(m_phone, &VelPhone::signal_received_dialog, this, &MainWindow::slot_received_dialog);
+    connect(m_phone, &VelPhone::signal_update_dialog_status, this, &MainWindow::slot_update_dialog_status);
+    connect(m_phone, &VelPhone::signal_dialog_end, this, &MainWindow::slot_dialog_end);
+    connect(
+        m_phone, &VelPhone::signal_start_count_dialog_time, this, &MainWindow::slot_start_count_dialog_time);
+    connect(m_phone, &VelPhone::signal_show_operator_login, this, &MainWindow::slot_show_operator_login);
+    connect(m_phone, &VelPhone::signal_clear_phone_number, this, &MainWindow::slot_clear_phone_number);
+    connect(m_phone, &VelPhone::signal_show_phone_message, this, &MainWindow::slot_show_phone_message);
+    connect(m_phone, &VelPhone::signal_set_phone_number, this, &MainWindow::slot_set_phone_number);
+    connect(m_phone, &VelPhone::signal_show_transfer_call_result, this,
+        &MainWindow::slot_show_transfer_call_result);
+    connect(m_phone, &VelPhone::signal_play_hold_music, this, &MainWindow::slot_play_hold_music);
+    connect(m_phone, &VelPhone::signal_stop_hold_music, this, &MainWindow::slot_stop_hold_music);
+    connect(m_phone, &VelPhone::signal_play_terminated_audio, this, &MainWindow::slot_play_terminated_audio);
     m_phone->start(QThread::InheritPriority);
 
     m_lastCallDuration = ZERO_DURATION;
@@ -153,29 +180,13 @@ MainWindow::MainWindow(QWidget *parent)
         slot_setting_button_clicked();
 
     connect(m_clearHoldTimer, &QTimer::timeout, this, &MainWindow::slot_clear_button_long_pressed);
-    connect(m_phone, &VelPhone::signal_registration_state, this,
-        &MainWindow::slot_phone_registration_state_change);
-    connect(m_phone, &VelPhone::signal_received_dialog, this, &MainWindow::slot_received_dialog);
-    connect(m_phone, &VelPhone::signal_update_dialog_status, this, &MainWindow::slot_update_dialog_status);
-    connect(m_phone, &VelPhone::signal_dialog_end, this, &MainWindow::slot_dialog_end);
-    connect(
-        m_phone, &VelPhone::signal_start_count_dialog_time, this, &MainWindow::slot_start_count_dialog_time);
-    connect(m_phone, &VelPhone::signal_show_operator_login, this, &MainWindow::slot_show_operator_login);
-    connect(m_phone, &VelPhone::signal_clear_phone_number, this, &MainWindow::slot_clear_phone_number);
-    connect(m_phone, &VelPhone::signal_show_phone_message, this, &MainWindow::slot_show_phone_message);
-    connect(m_phone, &VelPhone::signal_set_phone_number, this, &MainWindow::slot_set_phone_number);
     connect(m_callTimer, &QTimer::timeout, this, &MainWindow::slot_update_count_dialog_time);
     connect(m_network, &QNetworkAccessManager::finished, this, &MainWindow::slot_set_op_status_finished);
     connect(m_network, &QNetworkAccessManager::sslErrors, this, &MainWindow::slot_ssl_error_handler);
     connect(m_historyWindow, &HistoryWindow::signal_send_call, this,
         &MainWindow::slot_send_call_from_history_window);
     connect(m_delayHiddenTimer, &QTimer::timeout, this, &MainWindow::slot_dalay_hidden_remote_window_timer);
-    connect(m_phone, &VelPhone::signal_show_transfer_call_result, this,
-        &MainWindow::slot_show_transfer_call_result);
     connect(m_transferResultTimer, &QTimer::timeout, this, &MainWindow::slot_clear_transfer_result_message);
-    connect(m_phone, &VelPhone::signal_play_hold_music, this, &MainWindow::slot_play_hold_music);
-    connect(m_phone, &VelPhone::signal_stop_hold_music, this, &MainWindow::slot_stop_hold_music);
-    connect(m_phone, &VelPhone::signal_play_terminated_audio, this, &MainWindow::slot_play_terminated_audio);
     connect(m_toneTrigger, &QThread::started, this, &MainWindow::slot_started_play_audio);
     connect(m_toneTrigger, &QThread::finished, this, &MainWindow::slot_finished_play_audio);
 }

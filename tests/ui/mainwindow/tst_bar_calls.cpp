@@ -52,6 +52,7 @@ private slots:
     void enterDialsTheTypedNumber();
     void callButtonAnswersAndHoldShows();
     void ownExtensionIsAnsweredWithoutClick();
+    void lampGoesOnlineWhenTheRegistrarAnswersAtOnce();
 
 private:
     // Starts a registrar and builds the bar registered to it (fails the test otherwise).
@@ -196,6 +197,25 @@ void tst_BarCalls::ownExtensionIsAnsweredWithoutClick()
 
     bar.reset();
     QVERIFY2(registrar.waitForFinished(10000), qPrintable(registrar.report()));
+}
+
+void tst_BarCalls::lampGoesOnlineWhenTheRegistrarAnswersAtOnce()
+{
+    // No challenge: the registration is over while the window is still being built, and the
+    // bar must still hear of it.
+    const QString reply = QStringLiteral(
+        "<send><![CDATA[\nSIP/2.0 200 OK\n[last_Via:]\n[last_From:]\n[last_To:];tag=[pid]reg\n"
+        "[last_Call-ID:]\n[last_CSeq:]\n[last_Contact:];expires=3600\nContent-Length: 0\n\n]]></send>\n");
+    SippPeer registrar(
+        QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<scenario name=\"at once\">\n"
+                       "<recv request=\"REGISTER\"/>\n")
+        + reply + QStringLiteral("<recv request=\"REGISTER\"/>\n") + reply + QStringLiteral("</scenario>\n"));
+    QVERIFY(registrar.start());
+    BarFixture bar({ { CATEGORY_ACCOUNT, BarFixture::account(USER, registrar.port()) } });
+    bar.window()->show();
+    QTRY_COMPARE_WITH_TIMEOUT(bar.label("onlineStatus")->styleSheet(), STYLE_STATUS_ONLINE, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(bar.label("dialogStatus")->text(), MSG_READY_TO_DIAL, 5000);
+    QCOMPARE(registrar.received(QStringLiteral("REGISTER")).size(), 1);
 }
 
 QTEST_MAIN(tst_BarCalls)

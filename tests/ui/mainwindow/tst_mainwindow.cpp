@@ -11,8 +11,10 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDate>
+#include <QImage>
 #include <QMenu>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QtTest>
@@ -51,6 +53,7 @@ class tst_MainWindow : public QObject
 
 private slots:
     void construction();
+    void imagesAreInTheProgram();
     void alwaysTop_data();
     void alwaysTop();
     void registrationDisplay_data();
@@ -73,6 +76,24 @@ private slots:
     void dragWithLeftButtonOnly();
     void trayDoubleClickShows();
 };
+
+void tst_MainWindow::imagesAreInTheProgram()
+{
+    // Every image that the bar's style sheets name is compiled into the program that shows the
+    // bar; a missing one leaves a blank where the design has a picture.
+    BarFixture bar;
+    static const QRegularExpression url(QStringLiteral("url\\((:/[^)]+)\\)"));
+    QStringList named;
+    const QList<QWidget *> widgets = bar.window()->findChildren<QWidget *>() << bar.window();
+    for (const QWidget *widget : widgets) {
+        QRegularExpressionMatchIterator it = url.globalMatch(widget->styleSheet());
+        while (it.hasNext())
+            named << it.next().captured(1);
+    }
+    QVERIFY2(named.size() >= 10, qPrintable(named.join(QLatin1Char(' '))));
+    for (const QString &image : qAsConst(named))
+        QVERIFY2(!QImage(image).isNull(), qPrintable(image));
+}
 
 void tst_MainWindow::construction()
 {
