@@ -184,6 +184,7 @@ void VelPhone::create_core()
     LinphoneCoreCbs *cbs = linphone_factory_create_core_cbs(factory);
     linphone_core_cbs_set_registration_state_changed(cbs, &VelPhone::on_registration_state_changed);
     linphone_core_cbs_set_call_state_changed(cbs, &VelPhone::on_call_state_changed);
+    linphone_core_cbs_set_transfer_state_changed(cbs, &VelPhone::on_transfer_state_changed);
     linphone_core_add_callbacks(m_core, cbs);
     linphone_core_cbs_unref(cbs);
 
@@ -688,6 +689,12 @@ void VelPhone::on_call_state_changed(
         engine->velphone_call_state_changed(call, state, from_utf8(message));
 }
 
+void VelPhone::on_transfer_state_changed(LinphoneCore *, LinphoneCall *transferred, LinphoneCallState state)
+{
+    if (VelPhone *engine = s_engine.load())
+        engine->velphone_transfer_state_changed(transferred, state);
+}
+
 void VelPhone::set_status(const QString &status)
 {
     emit signal_update_dialog_status(status);
@@ -843,6 +850,18 @@ void VelPhone::velphone_call_state_changed(
         break;
     }
     log(message);
+}
+
+void VelPhone::velphone_transfer_state_changed(LinphoneCall *transferred, LinphoneCallState state)
+{
+    // The other party reports how its call to the transfer target goes (the REFER's NOTIFYs).
+    // When the REFER is refused or that call fails, the transferred call stays with the operator,
+    // held: ending it later must not announce a transfer that never happened.
+    log(QStringLiteral("transfer state: ") + from_utf8(linphone_call_state_to_string(state)));
+    if (state != LinphoneCallError || transferred != m_currentCall)
+        return;
+    std::lock_guard<std::mutex> lock(m_requestMutex);
+    m_transferDone = false;
 }
 
 void VelPhone::on_call_released(LinphoneCall *call)

@@ -109,10 +109,13 @@ private:
         LinphoneRegistrationState state, const char *message);
     static void on_call_state_changed(
         LinphoneCore *core, LinphoneCall *call, LinphoneCallState state, const char *message);
+    static void on_transfer_state_changed(
+        LinphoneCore *core, LinphoneCall *transferred, LinphoneCallState state);
     void velphone_registration_state_changed(
         LinphoneProxyConfig *config, LinphoneRegistrationState state, const QString &message);
     void velphone_call_state_changed(LinphoneCall *call, LinphoneCallState state, const QString &message);
     void on_call_released(LinphoneCall *call);
+    void velphone_transfer_state_changed(LinphoneCall *transferred, LinphoneCallState state);
 
     void open_core_log();
     void close_core_log();

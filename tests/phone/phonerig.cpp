@@ -99,3 +99,26 @@ int PhoneRig::phonePortFrom(const SippPeer &registrar)
     static const QRegularExpression port(QStringLiteral("@127\\.0\\.0\\.1:(\\d+)"));
     return port.match(registers.last().header(QStringLiteral("Contact"))).captured(1).toInt();
 }
+
+void PhoneRig::aim(
+    SippPeer &caller, const SippPeer &registrar, const QString &callerUser, const QString &displayName)
+{
+    const int phonePort = phonePortFrom(registrar);
+    caller.setRemote(QStringLiteral("127.0.0.1:%1").arg(phonePort));
+    caller.set(QStringLiteral("USER"), USER);
+    caller.set(QStringLiteral("PHONE_PORT"), QString::number(phonePort));
+    caller.set(QStringLiteral("PEER"), callerUser);
+    const QString address = QStringLiteral("<sip:%1@127.0.0.1:%2>").arg(callerUser).arg(caller.port());
+    caller.set(QStringLiteral("FROM"),
+        displayName.isEmpty() ? address : QLatin1Char('"') + displayName + QStringLiteral("\" ") + address);
+}
+
+QStringList PhoneRig::statusTexts(const SignalLog &spy)
+{
+    QStringList texts;
+    for (const SignalLog::Entry &entry : spy.entries()) {
+        if (entry.name == "signal_update_dialog_status")
+            texts << entry.args.value(0).toString();
+    }
+    return texts;
+}

@@ -42,6 +42,12 @@ public:
 
     // The phone's SIP port as its REGISTER announced it in Contact; 0 when unknown.
     static int phonePortFrom(const SippPeer &registrar);
+    // Aims a caller peer (SippScenario::caller) at the phone that registered at `registrar`:
+    // it calls as user `callerUser`, with `displayName` when given.
+    static void aim(SippPeer &caller, const SippPeer &registrar, const QString &callerUser,
+        const QString &displayName = QString());
+    // The texts of signal_update_dialog_status in the log, in order.
+    static QStringList statusTexts(const SignalLog &spy);
 
     static const QString USER;
     static const QString PASSWORD;

@@ -32,24 +32,7 @@ const QString CALLER = QStringLiteral("2001");
 // A caller peer aimed at the registered phone.
 void aim(SippPeer &caller, const SippPeer &registrar, const QString &displayName = QString())
 {
-    const int phonePort = PhoneRig::phonePortFrom(registrar);
-    caller.setRemote(QStringLiteral("127.0.0.1:%1").arg(phonePort));
-    caller.set(QStringLiteral("USER"), PhoneRig::USER);
-    caller.set(QStringLiteral("PHONE_PORT"), QString::number(phonePort));
-    caller.set(QStringLiteral("PEER"), CALLER);
-    const QString address = QStringLiteral("<sip:%1@127.0.0.1:%2>").arg(CALLER).arg(caller.port());
-    caller.set(QStringLiteral("FROM"),
-        displayName.isEmpty() ? address : QLatin1Char('"') + displayName + QStringLiteral("\" ") + address);
-}
-
-QStringList status_texts(const SignalLog &spy)
-{
-    QStringList texts;
-    for (const SignalLog::Entry &entry : spy.entries()) {
-        if (entry.name == "signal_update_dialog_status")
-            texts << entry.args.value(0).toString();
-    }
-    return texts;
+    PhoneRig::aim(caller, registrar, CALLER, displayName);
 }
 } // namespace
 
@@ -90,7 +73,7 @@ void tst_VelPhoneCalls::incoming_answered_then_remote_bye()
         QStringList({ "signal_received_dialog", "signal_update_dialog_status",
             "signal_start_count_dialog_time", "signal_update_dialog_status", "signal_play_terminated_audio",
             "signal_update_dialog_status", "signal_dialog_end" }));
-    QCOMPARE(status_texts(rig.spy()), QStringList({ MSG_INCOMING, MSG_IN_CALL, MSG_READY_TO_DIAL }));
+    QCOMPARE(PhoneRig::statusTexts(rig.spy()), QStringList({ MSG_INCOMING, MSG_IN_CALL, MSG_READY_TO_DIAL }));
     QCOMPARE(rig.spy().last("signal_play_terminated_audio").value(0).toString(), HANGUP_SOUND);
     QCOMPARE(rig.phone()->get_call_result(), 1);
     QCOMPARE(rig.phone()->get_phone_state(), int(PHONE_READY));
@@ -186,7 +169,7 @@ void tst_VelPhoneCalls::incoming_cancelled_and_declined()
     QVERIFY2(declined.waitForFinished(10000), qPrintable(declined.report()));
     QTRY_VERIFY_WITH_TIMEOUT(rig.spy().contains("signal_dialog_end"), 10000);
     QVERIFY(!rig.spy().contains("signal_play_terminated_audio"));
-    QCOMPARE(status_texts(rig.spy()), QStringList({ MSG_INCOMING, MSG_READY_TO_DIAL }));
+    QCOMPARE(PhoneRig::statusTexts(rig.spy()), QStringList({ MSG_INCOMING, MSG_READY_TO_DIAL }));
     QCOMPARE(rig.phone()->get_phone_state(), int(PHONE_READY));
     QVERIFY(rig.stopPhone());
     QVERIFY2(registrar.waitForFinished(10000), qPrintable(registrar.report()));
@@ -195,19 +178,10 @@ void tst_VelPhoneCalls::incoming_cancelled_and_declined()
 void tst_VelPhoneCalls::outgoing_answered_and_busy()
 {
     PhoneRig rig;
-    // The first call is answered and hung up here; the second is refused busy.
-    const QString outgoing = QStringLiteral("<nop test=\"busy\" next=\"busy\"/>\n") + answer(200, QString())
-        + expect(QStringLiteral("BYE")) + QStringLiteral("<nop next=\"end\"/>\n<label id=\"busy\"/>\n")
-        + answer(486, QStringLiteral("Busy Here"));
-    QString scenario = SippScenario::registrar(outgoing);
-    // sipp's global call counter tells the calls apart: call 2 is the first INVITE.
-    scenario.replace(QStringLiteral("<recv request=\"INVITE\">\n<action>\n"),
-        QStringLiteral("<recv request=\"INVITE\">\n<action>\n"
-                       "<assignstr assign_to=\"n\" value=\"[call_number]\"/>\n"
-                       "<strcmp assign_to=\"c\" variable=\"n\" value=\"2\"/>\n"
-                       "<test assign_to=\"busy\" variable=\"c\" compare=\"not_equal\" value=\"0\"/>\n"));
-    scenario.replace(
-        QStringLiteral("<Reference variables=\""), QStringLiteral("<Reference variables=\"n,c,busy,"));
+    // The first number answers and is hung up here; the second is busy.
+    const QString scenario = SippScenario::registrar(QMap<QString, QString> {
+        { QStringLiteral("3001"), answer(200, QString()) + expect(QStringLiteral("BYE")) },
+        { QStringLiteral("3003"), answer(486, QStringLiteral("Busy Here")) } });
     SippPeer peer(scenario);
     peer.setCalls(3);
     QVERIFY(rig.startRegistered(peer));
@@ -229,7 +203,7 @@ void tst_VelPhoneCalls::outgoing_answered_and_busy()
     rig.phone()->request_hangup();
     QTRY_VERIFY_WITH_TIMEOUT(rig.spy().contains("signal_dialog_end"), 10000);
     QCOMPARE(peer.received(QStringLiteral("INVITE")).size(), 1);
-    QCOMPARE(status_texts(rig.spy()), QStringList({ MSG_CALLING, MSG_IN_CALL, MSG_READY_TO_DIAL }));
+    QCOMPARE(PhoneRig::statusTexts(rig.spy()), QStringList({ MSG_CALLING, MSG_IN_CALL, MSG_READY_TO_DIAL }));
     QCOMPARE(rig.spy().last("signal_play_terminated_audio").value(0).toString(), HANGUP_SOUND);
 
     rig.spy().clear();
@@ -237,7 +211,7 @@ void tst_VelPhoneCalls::outgoing_answered_and_busy()
     QTRY_VERIFY_WITH_TIMEOUT(rig.spy().contains("signal_dialog_end"), 10000);
     QCOMPARE(rig.phone()->get_call_result(), 4);
     QVERIFY(!rig.spy().contains("signal_play_terminated_audio"));
-    QCOMPARE(status_texts(rig.spy()).last(), MSG_READY_TO_DIAL);
+    QCOMPARE(PhoneRig::statusTexts(rig.spy()).last(), MSG_READY_TO_DIAL);
     QCOMPARE(rig.phone()->get_phone_state(), int(PHONE_READY));
     QVERIFY(rig.stopPhone());
     QVERIFY2(peer.waitForFinished(10000), qPrintable(peer.report()));
@@ -276,7 +250,7 @@ void tst_VelPhoneCalls::hold_and_resume_from_both_sides()
     QTRY_COMPARE(rig.spy().names(),
         QStringList({ "signal_play_hold_music", "signal_update_dialog_status", "signal_stop_hold_music",
             "signal_update_dialog_status" }));
-    QCOMPARE(status_texts(rig.spy()), QStringList({ MSG_ON_HOLD, MSG_IN_CALL }));
+    QCOMPARE(PhoneRig::statusTexts(rig.spy()), QStringList({ MSG_ON_HOLD, MSG_IN_CALL }));
 
     // The other side holds: no music, and the hold button does nothing meanwhile.
     rig.spy().clear();
@@ -286,7 +260,7 @@ void tst_VelPhoneCalls::hold_and_resume_from_both_sides()
     QTRY_VERIFY2_WITH_TIMEOUT(
         rig.phone()->get_phone_state() == PHONE_TALKING, qPrintable(peer.report()), 10000);
     QCOMPARE(peer.received(QStringLiteral("INVITE")).size(), invites);
-    QTRY_COMPARE(status_texts(rig.spy()), QStringList({ MSG_REMOTE_HOLD, MSG_IN_CALL }));
+    QTRY_COMPARE(PhoneRig::statusTexts(rig.spy()), QStringList({ MSG_REMOTE_HOLD, MSG_IN_CALL }));
     QVERIFY(!rig.spy().contains("signal_play_hold_music"));
 
     rig.phone()->request_hold();

@@ -15,11 +15,13 @@ QString sendBlock(const QString &message, bool retransmit = false)
         + text + QStringLiteral("\n]]></send>\n");
 }
 
-QString withBody(const QString &headers, const QString &body)
+const QString SDP_TYPE = QStringLiteral("application/sdp");
+
+QString withBody(const QString &headers, const QString &body, const QString &contentType = SDP_TYPE)
 {
     if (body.isEmpty())
         return headers + QStringLiteral("Content-Length: 0\n");
-    return headers + QStringLiteral("Content-Type: application/sdp\nContent-Length: [len]\n\n") + body;
+    return headers + QStringLiteral("Content-Type: %1\nContent-Length: [len]\n\n").arg(contentType) + body;
 }
 
 QString wrap(const QString &body)
@@ -44,16 +46,16 @@ QString wrap(const QString &body)
 
 // Keeps the other side's From (with its tag) and Contact of the message just received, so
 // that in-dialog requests can be addressed whatever arrived in between.
-QString keepPeer(const QString &fromHeader)
+QString keepPeer(const QString &fromHeader, const QString &moreActions = QString())
 {
-    return QStringLiteral(
-        "<action>\n"
-        "<ereg regexp=\".*\" search_in=\"hdr\" header=\"%1\" assign_to=\"peerfrom\"/>\n"
-        "<ereg regexp=\"&lt;([^&gt;]*)&gt;\" search_in=\"hdr\" header=\"Contact:\" "
-        "assign_to=\"x,peercontact\"/>\n"
-        "<ereg regexp=\"tag=([^;&gt; ]*)\" search_in=\"hdr\" header=\"%1\" assign_to=\"x,peertag\"/>\n"
-        "</action>\n")
-        .arg(fromHeader);
+    return QStringLiteral("<action>\n"
+                          "<ereg regexp=\".*\" search_in=\"hdr\" header=\"%1\" assign_to=\"peerfrom\"/>\n"
+                          "<ereg regexp=\"&lt;([^&gt;]*)&gt;\" search_in=\"hdr\" header=\"Contact:\" "
+                          "assign_to=\"x,peercontact\"/>\n"
+                          "<ereg regexp=\"tag=([^;&gt; ]*)\" search_in=\"hdr\" header=\"%1\" "
+                          "assign_to=\"x,peertag\"/>\n")
+               .arg(fromHeader)
+        + moreActions + QStringLiteral("</action>\n");
 }
 } // namespace
 
@@ -75,15 +77,18 @@ QString sdp(const QString &direction, int version, const QString &codecs)
         + media + QStringLiteral("a=%1\n").arg(direction);
 }
 
-QString registrar(const QString &outgoing, const QString &afterRegister)
+namespace {
+// The registrar of registrar(): `inviteAction` is what sipp does on each INVITE (beside keeping
+// the peer), `outgoing` the steps that follow it.
+QString registrarWith(const QString &inviteAction, const QString &outgoing, const QString &afterRegister)
 {
     QString text;
     if (outgoing.isEmpty()) {
         text += QStringLiteral("<recv request=\"REGISTER\"/>\n");
     } else {
         text += QStringLiteral("<recv request=\"REGISTER\" optional=\"true\" next=\"register\"/>\n");
-        text += QStringLiteral("<recv request=\"INVITE\">\n") + keepPeer(QStringLiteral("From:"))
-            + QStringLiteral("</recv>\n");
+        text += QStringLiteral("<recv request=\"INVITE\">\n")
+            + keepPeer(QStringLiteral("From:"), inviteAction) + QStringLiteral("</recv>\n");
         text += outgoing;
         text += QStringLiteral("<nop next=\"end\"/>\n<label id=\"register\"/>\n");
     }
@@ -112,6 +117,36 @@ QString registrar(const QString &outgoing, const QString &afterRegister)
                        "[last_Call-ID:]\n[last_CSeq:]\nExpires: 0\nContent-Length: 0\n"));
     text += QStringLiteral("<label id=\"end\"/>\n<nop/>\n");
     return wrap(text);
+}
+} // namespace
+
+QString registrar(const QString &outgoing, const QString &afterRegister)
+{
+    return registrarWith(QString(), outgoing, afterRegister);
+}
+
+QString registrar(const QMap<QString, QString> &outgoingByNumber, const QString &afterRegister)
+{
+    // The dialled number is the user part of the INVITE's request URI.
+    QString action = QStringLiteral(
+        "<ereg regexp=\"^INVITE sip:([^@]*)@\" search_in=\"msg\" assign_to=\"x,dialled\"/>\n");
+    QString branches;
+    QString steps;
+    int i = 0;
+    for (auto it = outgoingByNumber.constBegin(); it != outgoingByNumber.constEnd(); ++it, ++i) {
+        action
+            += QStringLiteral("<strcmp assign_to=\"cmp%1\" variable=\"dialled\" value=\"%2\"/>\n"
+                              "<test assign_to=\"is%1\" variable=\"cmp%1\" compare=\"equal\" value=\"0\"/>\n")
+                   .arg(i)
+                   .arg(it.key());
+        branches += QStringLiteral("<nop test=\"is%1\" next=\"number%1\"/>\n").arg(i);
+        steps += QStringLiteral("<label id=\"number%1\"/>\n").arg(i) + it.value()
+            + QStringLiteral("<nop next=\"end\"/>\n");
+    }
+    // A number nobody answers for.
+    branches += respond(404, QStringLiteral("Not Found"), true) + QStringLiteral("<recv request=\"ACK\"/>\n")
+        + QStringLiteral("<nop next=\"end\"/>\n");
+    return registrarWith(action, branches + steps, afterRegister);
 }
 
 QString caller(const QString &steps, const QString &body)
@@ -178,8 +213,13 @@ QString awaitAnswer(int code)
 }
 
 namespace {
-QString inDialogRequest(
-    const QString &from, const QString &method, int cseq, const QString &body, const QString &extraHeaders)
+// The From lines of sipp as the caller (it sent the INVITE) and as the callee (it answered).
+const QString CALLER_FROM = QStringLiteral("From: {{FROM}};tag=[pid]caller[call_number]\n");
+const QString CALLEE_FROM
+    = QStringLiteral("From: <sip:{{PEER}}@[local_ip]:[local_port]>;tag=[pid]peer[call_number]\n");
+
+QString inDialogRequest(const QString &from, const QString &method, int cseq, const QString &body,
+    const QString &extraHeaders, const QString &contentType = SDP_TYPE)
 {
     return sendBlock(
         withBody(QStringLiteral("%1 [$peercontact] SIP/2.0\n"
@@ -192,28 +232,35 @@ QString inDialogRequest(
                       .arg(method)
                       .arg(cseq)
                 + extraHeaders,
-            body),
+            body, contentType),
         method != QLatin1String("ACK")); // an ACK gets no response: never retransmitted
 }
 } // namespace
 
 QString callerRequest(const QString &method, int cseq, const QString &body, const QString &extraHeaders)
 {
-    return inDialogRequest(
-        QStringLiteral("From: {{FROM}};tag=[pid]caller[call_number]\n"), method, cseq, body, extraHeaders);
+    return inDialogRequest(CALLER_FROM, method, cseq, body, extraHeaders);
 }
 
 QString calleeRequest(const QString &method, int cseq, const QString &body, const QString &extraHeaders)
 {
-    return inDialogRequest(
-        QStringLiteral("From: <sip:{{PEER}}@[local_ip]:[local_port]>;tag=[pid]peer[call_number]\n"), method,
-        cseq, body, extraHeaders);
+    return inDialogRequest(CALLEE_FROM, method, cseq, body, extraHeaders);
 }
 
-QString expect(const QString &method, const QString &body)
+QString expect(const QString &method, const QString &body, int code, const QString &reason)
 {
-    return QStringLiteral("<recv request=\"%1\"/>\n").arg(method)
-        + respond(200, QStringLiteral("OK"), false, body);
+    return QStringLiteral("<recv request=\"%1\"/>\n").arg(method) + respond(code, reason, false, body);
+}
+
+QString referNotify(bool callerSide, int cseq, int code, const QString &reason)
+{
+    // The implicit subscription of a REFER ends with the final status of the new call.
+    const QString state
+        = code >= 200 ? QStringLiteral("terminated;reason=noresource") : QStringLiteral("active;expires=60");
+    return inDialogRequest(callerSide ? CALLER_FROM : CALLEE_FROM, QStringLiteral("NOTIFY"), cseq,
+        QStringLiteral("SIP/2.0 %1 %2\n").arg(code).arg(reason),
+        QStringLiteral("Event: refer\nSubscription-State: %1\n").arg(state),
+        QStringLiteral("message/sipfrag"));
 }
 
 QString expectResponse(int code)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMap>
 #include <QString>
 
 // Building blocks of sipp scenarios for a SIP phone under test. Every function returns XML text
@@ -17,6 +18,10 @@ namespace SippScenario {
 // registrar (each with its own Call-ID); `afterRegister`: steps between the 200 and the
 // un-REGISTER. sipp must be started with as many calls as Call-IDs the test expects.
 QString registrar(const QString &outgoing = QString(), const QString &afterRegister = QString());
+// The same registrar where the steps depend on the number the phone dials (the user part of the
+// INVITE's request URI): `outgoingByNumber` maps each number to its steps; any other number is
+// answered 404.
+QString registrar(const QMap<QString, QString> &outgoingByNumber, const QString &afterRegister = QString());
 
 // A caller that sends INVITE to sip:USER@127.0.0.1:PHONE_PORT from FROM (a complete address,
 // display name included), with `sdp` as body (empty: no body), then runs `steps`.
@@ -45,8 +50,12 @@ QString callerRequest(const QString &method, int cseq, const QString &body = QSt
 QString calleeRequest(const QString &method, int cseq, const QString &body = QString(),
     const QString &extraHeaders = QString());
 
-// Expect a request from the phone and answer it 200 (with `body` if given).
-QString expect(const QString &method, const QString &body = QString());
+// Expect a request from the phone and answer it 200 (with `body` if given), or with `code`.
+QString expect(const QString &method, const QString &body = QString(), int code = 200,
+    const QString &reason = QStringLiteral("OK"));
+// A NOTIFY of the progress of a REFER the phone sent (RFC 3515): the sipfrag "SIP/2.0 code
+// reason"; a final code ends the subscription. `callerSide`: sipp sent the dialog's INVITE.
+QString referNotify(bool callerSide, int cseq, int code, const QString &reason);
 // Expect a response from the phone.
 QString expectResponse(int code);
 QString pause(int msecs);
