@@ -2,6 +2,8 @@
 #include "historywindow.h"
 #include "uidriver.h"
 
+#include "modalanswer.h"
+
 #include "appdir.h"
 #include "constants.h"
 #include "veldata.h"
@@ -304,45 +306,30 @@ private slots:
 
     void deleteAllNotConfirmedKeepsRows_data()
     {
-        QTest::addColumn<QString>("answer");
-        QTest::newRow("no") << QStringLiteral("no");
-        QTest::newRow("escape") << QStringLiteral("escape");
-        QTest::newRow("closed") << QStringLiteral("close");
+        QTest::addColumn<bool>("dismissed");
+        QTest::newRow("no") << false;
+        QTest::newRow("box closed") << true;
     }
 
     void deleteAllNotConfirmedKeepsRows()
     {
-        QFETCH(QString, answer);
+        QFETCH(bool, dismissed);
         QVERIFY(openWindow());
         m_window->add_history(row(HISTORY_INCOMING_ANSWERED, QStringLiteral("1001")));
         m_window->add_history(row(HISTORY_INCOMING_MISSED, QStringLiteral("1002")));
 
-        QString title, text, yes, no, defaultText;
-        bool asked = false;
-        answerWhenShown<QMessageBox>(
-            [] { return qobject_cast<QMessageBox *>(QApplication::activeModalWidget()); },
-            [&](QMessageBox *box) {
-                title = box->windowTitle();
-                text = box->text();
-                yes = box->button(QMessageBox::Ok)->text();
-                no = box->button(QMessageBox::No)->text();
-                defaultText = box->defaultButton()->text();
-                if (answer == QLatin1String("no"))
-                    box->button(QMessageBox::No)->click();
-                else if (answer == QLatin1String("escape"))
-                    QTest::keyClick(box, Qt::Key_Escape);
-                else
-                    box->close();
-            },
-            &asked);
+        // Without a matching button the answer closes the box.
+        const auto answer = dismissed ? std::make_unique<ModalAnswer>(QMessageBox::NoButton)
+                                      : std::make_unique<ModalAnswer>(TEXT_NO);
         m_window->findChild<QPushButton *>(QStringLiteral("deleteAllButton"))->click();
 
-        QVERIFY(asked);
-        QCOMPARE(title, TITLE_DELETE_CONFIRM);
-        QCOMPARE(text, MSG_DELETE_ALL_HISTORY);
-        QCOMPARE(yes, TEXT_YES);
-        QCOMPARE(no, TEXT_NO);
-        QCOMPARE(defaultText, TEXT_NO);
+        QVERIFY(answer->seen());
+        QCOMPARE(answer->title(), TITLE_DELETE_CONFIRM);
+        QCOMPARE(answer->text(), MSG_DELETE_ALL_HISTORY);
+        QCOMPARE(answer->icon(), QMessageBox::Question);
+        QCOMPARE(answer->buttons(), QStringList({ TEXT_YES, TEXT_NO }));
+        QCOMPARE(answer->defaultButton(), TEXT_NO);
+        QVERIFY(answer->flags() & Qt::WindowStaysOnTopHint);
         QCOMPARE(storedNumbers(), QStringList({ "1001", "1002" }));
         QCOMPARE(numbers(TAB_ALL), QStringList({ "1002", "1001" }));
         QCOMPARE(numbers(TAB_MISSED), QStringList({ "1002" }));
@@ -358,12 +345,9 @@ private slots:
         for (int tab = TAB_ALL; tab <= TAB_MISSED; ++tab)
             tabs()->setCurrentIndex(tab);
 
-        bool asked = false;
-        answerWhenShown<QMessageBox>(
-            [] { return qobject_cast<QMessageBox *>(QApplication::activeModalWidget()); },
-            [](QMessageBox *box) { box->button(QMessageBox::Ok)->click(); }, &asked);
+        ModalAnswer answer(TEXT_YES);
         m_window->findChild<QPushButton *>(QStringLiteral("deleteAllButton"))->click();
-        QVERIFY(asked);
+        QVERIFY(answer.seen());
         QVERIFY(!QGuiApplication::quitOnLastWindowClosed());
 
         QVERIFY(storedNumbers().isEmpty());
