@@ -738,11 +738,18 @@ void VelPhone::velphone_registration_state_changed(
     case LinphoneRegistrationFailed:
         emit signal_registration_state(REG_STATUS_FAILED, userId);
         m_registered = false;
+        // The library says "timeout" when the registrar stopped answering: the operator's calls
+        // end here. Their release reports come later and find no call of the engine's, so the
+        // end is told once; with no call there is no end to tell (it would store a history row).
         if (message == REGISTRATION_TIMEOUT_MESSAGE) {
-            emit signal_dialog_end();
+            const bool inCall = m_currentCall || m_transferCall;
+            if (inCall)
+                emit signal_dialog_end();
             terminate_and_release(m_currentCall);
             terminate_and_release(m_transferCall);
             m_phoneState = PHONE_READY;
+            if (inCall)
+                set_status(MSG_READY_TO_DIAL);
         }
         break;
     default:
@@ -868,15 +875,15 @@ void VelPhone::on_call_released(LinphoneCall *call)
 {
     m_hangupInProgress = false;
     if (!in_consultation(m_phoneState)) {
-        if (m_currentCall && call != m_currentCall)
-            return; // a second caller declined as busy
-        if (m_currentCall) {
-            const LinphoneReason reason = linphone_call_get_reason(m_currentCall);
-            if (reason == LinphoneReasonNone)
-                emit signal_play_terminated_audio(HANGUP_SOUND);
-            else if (reason != LinphoneReasonBusy)
-                emit signal_play_terminated_audio(FAILED_SOUND);
-        }
+        // Not the operator's call: a second caller declined as busy, a call the registration
+        // time-out has already ended and reported, or one the library refused on its own.
+        if (!m_currentCall || call != m_currentCall)
+            return;
+        const LinphoneReason reason = linphone_call_get_reason(m_currentCall);
+        if (reason == LinphoneReasonNone)
+            emit signal_play_terminated_audio(HANGUP_SOUND);
+        else if (reason != LinphoneReasonBusy)
+            emit signal_play_terminated_audio(FAILED_SOUND);
         set_status(MSG_READY_TO_DIAL);
         emit signal_dialog_end();
         if (m_phoneState == PHONE_TRANSFER_WAIT) {

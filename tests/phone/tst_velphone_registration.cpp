@@ -1,4 +1,5 @@
 #include "phonerig.h"
+#include "rtpsink.h"
 #include "sipscenario.h"
 
 #include "appdir.h"
@@ -6,6 +7,7 @@
 #include "velphone.h"
 
 #include <QDir>
+#include <QUdpSocket>
 #include <QtTest>
 
 // Registration against a sipp registrar with digest authentication, as seen on the wire and
@@ -21,6 +23,7 @@ private slots:
     void re_registration_unregisters_then_registers_new_account();
     void core_log_only_in_debug_mode_and_rotates();
     void sound_devices_list_the_null_sink();
+    void silent_registrar_ends_the_call_in_progress();
 };
 
 static QString bounded(const SippPeer &peer)
@@ -220,6 +223,59 @@ void tst_VelPhoneRegistration::sound_devices_list_the_null_sink()
     rig.phone()->apply_sound_settings();
     QCOMPARE(rig.phone()->get_sound_devices(), devices);
     QVERIFY(rig.stopPhone());
+}
+
+void tst_VelPhoneRegistration::silent_registrar_ends_the_call_in_progress()
+{
+    using namespace SippScenario;
+    PhoneRig rig;
+    // The registrar asks for a refresh within two seconds and then falls silent: a socket on
+    // its port takes the refreshes and never answers. The library gives up on the refresh after
+    // its SIP transaction time-out (32 s) and reports the failure with the message "timeout".
+    SippPeer registrar(SippScenario::registrar(QString(), QString(), 2));
+    QVERIFY(rig.startRegistered(registrar));
+    SippPeer caller(SippScenario::caller(awaitAnswer(200) + expect(QStringLiteral("BYE")), sdp()), 90);
+    RtpSink media; // the caller's voice, so that the call outlives the library's no-RTP time-out
+    media.setEcho(true);
+    caller.setMediaPort(media.port());
+    PhoneRig::aim(caller, registrar, QStringLiteral("2001"));
+    QVERIFY(caller.start());
+    QTRY_VERIFY_WITH_TIMEOUT(rig.phone()->is_incoming_ringing(), 10000);
+    rig.phone()->request_answer();
+    QTRY_VERIFY_WITH_TIMEOUT(PhoneRig::statusTexts(rig.spy()).contains(MSG_IN_CALL), 10000);
+    const int registrarPort = registrar.port();
+    registrar.kill();
+    QUdpSocket silentRegistrar;
+    QVERIFY(silentRegistrar.bind(QHostAddress(QHostAddress::LocalHost), registrarPort));
+
+    rig.spy().clear();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.spy().contains("signal_dialog_end"), 60000);
+    QVERIFY2(caller.waitForFinished(10000), qPrintable(caller.report()));
+    QByteArray refresh(int(silentRegistrar.pendingDatagramSize()), 0);
+    QVERIFY(silentRegistrar.readDatagram(refresh.data(), refresh.size()) > 0);
+    QVERIFY2(refresh.startsWith("REGISTER "), refresh.constData());
+    // The ended call's release report, which follows the BYE, tells nothing more.
+    QTest::qWait(500);
+    QCOMPARE(rig.spy().names(),
+        QStringList({ "signal_registration_state", "signal_dialog_end", "signal_update_dialog_status" }));
+    QCOMPARE(rig.spy().entries().first().args, QVariantList({ REG_STATUS_FAILED, PhoneRig::USER }));
+    QCOMPARE(PhoneRig::statusTexts(rig.spy()), QStringList({ MSG_READY_TO_DIAL }));
+    QCOMPARE(rig.phone()->get_phone_state(), int(PHONE_READY));
+    QVERIFY(rig.phone()->is_idle());
+
+    // Unregistered, the phone still takes a call that reaches it.
+    rig.spy().clear();
+    SippPeer next(SippScenario::caller(
+        awaitAnswer(200) + pause(200) + callerRequest(QStringLiteral("BYE"), 2) + expectResponse(200),
+        sdp()));
+    PhoneRig::aim(next, registrar, QStringLiteral("2002"));
+    QVERIFY(next.start());
+    QTRY_VERIFY_WITH_TIMEOUT(rig.phone()->is_incoming_ringing(), 10000);
+    rig.phone()->request_answer();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.spy().contains("signal_dialog_end"), 10000);
+    QVERIFY2(next.waitForFinished(10000), qPrintable(next.report()));
+    QCOMPARE(rig.phone()->get_call_result(), 1);
+    QCOMPARE(rig.phone()->get_phone_state(), int(PHONE_READY));
 }
 
 QTEST_GUILESS_MAIN(tst_VelPhoneRegistration)

@@ -12,7 +12,10 @@ void RtpSink::read()
 {
     static const char EVENT_NAMES[] = "0123456789*#ABCD";
     while (m_socket.hasPendingDatagrams()) {
-        const QByteArray data = m_socket.receiveDatagram().data();
+        const QNetworkDatagram datagram = m_socket.receiveDatagram();
+        const QByteArray data = datagram.data();
+        if (m_echo)
+            m_socket.writeDatagram(data, datagram.senderAddress(), datagram.senderPort());
         if (data.size() < 12 || (quint8(data[0]) >> 6) != 2)
             continue; // not RTP version 2
         ++m_packets;

@@ -21,6 +21,10 @@ public:
     // previous one has ended.
     int endedEvents() const { return m_ended; }
     void setEventPayloadType(int type) { m_eventType = type; }
+    // Sends every packet back to where it came from, so that the program under test receives
+    // media too (a call without incoming RTP is ended by the SIP library after 30 s). Packets
+    // are echoed only while the owning thread processes events.
+    void setEcho(bool echo) { m_echo = echo; }
 
 private:
     void read();
@@ -28,6 +32,7 @@ private:
     QUdpSocket m_socket;
     int m_packets = 0;
     int m_eventType = 101;
+    bool m_echo = false;
     QString m_events;
     quint32 m_lastEventTimestamp = 0;
     bool m_haveEvent = false;

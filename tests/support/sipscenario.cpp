@@ -80,7 +80,8 @@ QString sdp(const QString &direction, int version, const QString &codecs)
 namespace {
 // The registrar of registrar(): `inviteAction` is what sipp does on each INVITE (beside keeping
 // the peer), `outgoing` the steps that follow it.
-QString registrarWith(const QString &inviteAction, const QString &outgoing, const QString &afterRegister)
+QString registrarWith(
+    const QString &inviteAction, const QString &outgoing, const QString &afterRegister, int expires)
 {
     QString text;
     if (outgoing.isEmpty()) {
@@ -108,8 +109,9 @@ QString registrarWith(const QString &inviteAction, const QString &outgoing, cons
     text += QStringLiteral("<nop next=\"end\"/>\n<label id=\"authed\"/>\n");
     text += sendBlock(
         QStringLiteral("SIP/2.0 200 OK\n[last_Via:]\n[last_From:]\n[last_To:];tag=[pid]reg[call_number]\n"
-                       "[last_Call-ID:]\n[last_CSeq:]\n[last_Contact:];expires=60\nExpires: 60\n"
-                       "Content-Length: 0\n"));
+                       "[last_Call-ID:]\n[last_CSeq:]\n[last_Contact:];expires=%1\nExpires: %1\n"
+                       "Content-Length: 0\n")
+            .arg(expires));
     text += afterRegister;
     text += QStringLiteral("<recv request=\"REGISTER\"/>\n");
     text += sendBlock(
@@ -120,12 +122,12 @@ QString registrarWith(const QString &inviteAction, const QString &outgoing, cons
 }
 } // namespace
 
-QString registrar(const QString &outgoing, const QString &afterRegister)
+QString registrar(const QString &outgoing, const QString &afterRegister, int expires)
 {
-    return registrarWith(QString(), outgoing, afterRegister);
+    return registrarWith(QString(), outgoing, afterRegister, expires);
 }
 
-QString registrar(const QMap<QString, QString> &outgoingByNumber, const QString &afterRegister)
+QString registrar(const QMap<QString, QString> &outgoingByNumber, const QString &afterRegister, int expires)
 {
     // The dialled number is the user part of the INVITE's request URI.
     QString action = QStringLiteral(
@@ -146,7 +148,7 @@ QString registrar(const QMap<QString, QString> &outgoingByNumber, const QString 
     // A number nobody answers for.
     branches += respond(404, QStringLiteral("Not Found"), true) + QStringLiteral("<recv request=\"ACK\"/>\n")
         + QStringLiteral("<nop next=\"end\"/>\n");
-    return registrarWith(action, branches + steps, afterRegister);
+    return registrarWith(action, branches + steps, afterRegister, expires);
 }
 
 QString caller(const QString &steps, const QString &body)

@@ -12,16 +12,19 @@
 namespace SippScenario {
 
 // A registrar with digest authentication: the first REGISTER of a Call-ID gets 401, the second
-// is checked against PASSWORD (any user name) and gets 200 (Expires 60) or, with a wrong password, 403.
+// is checked against PASSWORD (any user name) and gets 200 (Expires `expires`, 60 unless given) or,
+// with a wrong password, 403.
 // The registration then waits for the un-REGISTER (Expires: 0) and answers it 200, so a phone
 // that is stopped leaves at once. `outgoing`: steps run for each INVITE the phone sends to the
 // registrar (each with its own Call-ID); `afterRegister`: steps between the 200 and the
 // un-REGISTER. sipp must be started with as many calls as Call-IDs the test expects.
-QString registrar(const QString &outgoing = QString(), const QString &afterRegister = QString());
+QString registrar(
+    const QString &outgoing = QString(), const QString &afterRegister = QString(), int expires = 60);
 // The same registrar where the steps depend on the number the phone dials (the user part of the
 // INVITE's request URI): `outgoingByNumber` maps each number to its steps; any other number is
 // answered 404.
-QString registrar(const QMap<QString, QString> &outgoingByNumber, const QString &afterRegister = QString());
+QString registrar(const QMap<QString, QString> &outgoingByNumber, const QString &afterRegister = QString(),
+    int expires = 60);
 
 // A caller that sends INVITE to sip:USER@127.0.0.1:PHONE_PORT from FROM (a complete address,
 // display name included), with `sdp` as body (empty: no body), then runs `steps`.
