@@ -21,7 +21,8 @@ public:
     PhoneRig();
     ~PhoneRig();
 
-    // Fails the test (returns false) when no private PulseAudio is set up for the tests.
+    // False, with a warning that says what to do, when no private PulseAudio is set up for the
+    // tests.
     static bool havePulse();
 
     QString appDir() const { return m_dir.path(); }

@@ -190,19 +190,19 @@ QString answer(int code, const QString &reason)
     return text;
 }
 
-QString awaitAnswer(int code)
+QString awaitAnswer(int code, const QString &ackBody)
 {
     QString text = QStringLiteral("<recv response=\"100\" optional=\"true\"/>\n"
                                   "<recv response=\"180\" optional=\"true\"/>\n");
     text += QStringLiteral("<recv response=\"%1\">\n").arg(code) + keepPeer(QStringLiteral("To:"))
         + QStringLiteral("</recv>\n");
     if (code == 200) {
-        text += sendBlock(
-            QStringLiteral("ACK [$peercontact] SIP/2.0\n"
-                           "Via: SIP/2.0/UDP [local_ip]:[local_port];branch=[branch]\n"
-                           "From: {{FROM}};tag=[pid]caller[call_number]\n"
-                           "To: [$peerfrom]\n"
-                           "Call-ID: [call_id]\nCSeq: 1 ACK\nMax-Forwards: 70\nContent-Length: 0\n"));
+        text += sendBlock(withBody(QStringLiteral("ACK [$peercontact] SIP/2.0\n"
+                                                  "Via: SIP/2.0/UDP [local_ip]:[local_port];branch=[branch]\n"
+                                                  "From: {{FROM}};tag=[pid]caller[call_number]\n"
+                                                  "To: [$peerfrom]\n"
+                                                  "Call-ID: [call_id]\nCSeq: 1 ACK\nMax-Forwards: 70\n"),
+            ackBody));
     } else {
         text += sendBlock(
             QStringLiteral("ACK sip:{{USER}}@127.0.0.1:{{PHONE_PORT}} SIP/2.0\n"

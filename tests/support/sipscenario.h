@@ -43,8 +43,9 @@ QString answer(int code, const QString &reason);
 // A response to the request just received; `tag` adds sipp's To tag (first response of a dialog).
 QString respond(int code, const QString &reason, bool tag = false, const QString &body = QString());
 
-// Steps of the caller side after its INVITE: wait for the final response `code` (200: send ACK).
-QString awaitAnswer(int code);
+// Steps of the caller side after its INVITE: wait for the final response `code` (200: send ACK,
+// with `ackBody` as SDP answer when the INVITE offered none).
+QString awaitAnswer(int code, const QString &ackBody = QString());
 
 // An in-dialog request from the caller side (it sent the INVITE) or from the callee side
 // (it answered the phone's INVITE), with an optional SDP body and a fixed CSeq.
