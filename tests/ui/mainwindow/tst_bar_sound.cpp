@@ -219,6 +219,7 @@ private slots:
     void cleanupTestCase();
     void eachKeyPlaysItsOwnTone();
     void toneRequestedWhileOnePlaysIsNotHeard();
+    void keysTypedAtTypingPaceAreEachHeard();
     void holdMusicLoopsAndHangUpSoundEndsTheCall();
 
 private:
@@ -292,6 +293,30 @@ void tst_BarSound::toneRequestedWhileOnePlaysIsNotHeard()
     QVERIFY2(heardKey(s, found[1], &powers) == QLatin1String("9"), qPrintable(powers));
     // Between them lies the silence of the key that was not played.
     QVERIFY2(double(found[1].start - found[0].end) / RATE > 0.6, qPrintable(describe(found)));
+}
+
+void tst_BarSound::keysTypedAtTypingPaceAreEachHeard()
+{
+    BarFixture bar;
+    Recorder recorder;
+    QVERIFY(recorder.start());
+    const int from = recorder.position();
+    // An operator types about three keys a second: each tone is over before the next key.
+    const QString keys = QStringLiteral("123");
+    for (const QChar key : keys) {
+        QTest::keyClick(bar.window(), key.toLatin1());
+        QTest::qWait(350);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(audioOutputs(bar), 0, 5000);
+    QVERIFY(recorder.recordFor(0.5));
+
+    const QVector<double> s = recorder.samples();
+    const QVector<Burst> found = bursts(s, from);
+    QVERIFY2(found.size() == keys.size(), qPrintable(describe(found)));
+    for (int i = 0; i < keys.size(); ++i) {
+        QString powers;
+        QVERIFY2(heardKey(s, found[i], &powers) == keys.at(i), qPrintable(powers));
+    }
 }
 
 void tst_BarSound::holdMusicLoopsAndHangUpSoundEndsTheCall()
