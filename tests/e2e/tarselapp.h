@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QMap>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+class E2eDesktop;
+
+// One row of the call history as the database file holds it.
+struct HistoryRecord
+{
+    QString status, number, time, date;
+};
+
+// The built program in an application directory of its own, as an operator's machine has it:
+// the executable and share/sounds copied into a fresh directory, the database prepared there
+// by an administrator (or left out for a first start). The program runs as a separate process
+// on the test's desktop; what it wrote is read back from its files.
+class TarselApp
+{
+public:
+    // A copy of the built executable and its sounds in a new directory.
+    explicit TarselApp(E2eDesktop &desktop);
+    // An application directory that exists already (an installed one).
+    TarselApp(E2eDesktop &desktop, const QString &appDir);
+    ~TarselApp();
+    TarselApp(const TarselApp &) = delete;
+    TarselApp &operator=(const TarselApp &) = delete;
+
+    bool isValid() const { return !m_appDir.isEmpty(); }
+    QString appDir() const { return m_appDir; }
+    QString executable() const;
+    QString databasePath() const;
+
+    // Writes settings rows (category → key → value) into the database before the start, the
+    // way an administrator prepares a machine; the tables are created as the program creates
+    // them.
+    bool prepareSettings(const QMap<int, QMap<QString, QString>> &settings);
+
+    // Starts the program from an unrelated working directory (the program finds its files
+    // beside itself). False when the process did not start.
+    bool start();
+    // A second start of the program on the same desktop; returns its exit code, or -1 when
+    // it did not end within `msecs`.
+    int startAgain(int msecs);
+    bool isRunning() const;
+    // True when the process ended within the time; exitCode() then holds its status.
+    bool waitForExit(int msecs);
+    int exitCode() const;
+    QString output() const;
+
+    // What the program left in its files.
+    QList<HistoryRecord> history() const; // oldest first
+    QMap<QString, QString> settings(int category) const;
+    QString log() const;
+
+private:
+    QList<QStringList> query(const QString &sql) const;
+
+    E2eDesktop &m_desktop;
+    QTemporaryDir m_ownDir;
+    QString m_appDir;
+    QTemporaryDir m_elsewhere;
+    QProcess m_process;
+};
