@@ -80,10 +80,28 @@ bool PhoneRig::startRegistered(SippPeer &registrar)
         return false;
     saveAccount(USER, PASSWORD, registrar.port());
     startPhone();
-    if (QTest::qWaitFor([&] { return spy().contains("signal_show_operator_login"); }, 10000))
+    // Registered, and the ready text that follows delivered too.
+    if (QTest::qWaitFor(
+            [&] {
+                return spy().contains("signal_show_operator_login")
+                    && spy()
+                           .namesFrom("signal_show_operator_login")
+                           .contains(QStringLiteral("signal_update_dialog_status"));
+            },
+            10000))
         return true;
     qWarning("not registered:\n%s%s", qPrintable(spy().dump()), qPrintable(registrar.report()));
     return false;
+}
+
+bool PhoneRig::reach(int state, const QString &status)
+{
+    return QTest::qWaitFor(
+        [&] {
+            const QStringList texts = statusTexts(spy());
+            return m_phone->get_phone_state() == state && !texts.isEmpty() && texts.last() == status;
+        },
+        10000);
 }
 
 bool PhoneRig::stopPhone()

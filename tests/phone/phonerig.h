@@ -38,6 +38,9 @@ public:
     bool startRegistered(SippPeer &registrar);
     VelPhone *phone() const { return m_phone.data(); }
     SignalLog &spy() { return *m_signals; }
+    // Waits (bounded) until the engine is in `state` and `status` is the last status text
+    // delivered, so that a following spy().clear() drops nothing that belongs to what comes next.
+    bool reach(int state, const QString &status);
     // Stops the engine and waits for its thread (bounded).
     bool stopPhone();
 

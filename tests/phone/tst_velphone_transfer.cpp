@@ -49,18 +49,6 @@ bool offersToSend(const QString &sdp)
         && !sdp.contains(QStringLiteral("a=recvonly"));
 }
 
-// Waits until the state is reached and its status text has been delivered, so that a following
-// clear() of the log drops nothing that belongs to what comes next.
-bool reach(PhoneRig &rig, int state, const QString &status)
-{
-    return QTest::qWaitFor(
-        [&] {
-            return rig.phone()->get_phone_state() == state && !PhoneRig::statusTexts(rig.spy()).isEmpty()
-                && PhoneRig::statusTexts(rig.spy()).last() == status;
-        },
-        10000);
-}
-
 // Index of the first message at or after `from` that sipp received or sent with that start.
 int indexOf(const QVector<SipMessage> &messages, const QString &start, int from = 0)
 {
@@ -79,10 +67,10 @@ bool answerAndHold(PhoneRig &rig, SippPeer &caller, const SippPeer &registrar)
     if (!caller.start() || !QTest::qWaitFor([&] { return rig.phone()->is_incoming_ringing(); }, 10000))
         return false;
     rig.phone()->request_answer();
-    if (!reach(rig, PHONE_TALKING, MSG_IN_CALL))
+    if (!rig.reach(PHONE_TALKING, MSG_IN_CALL))
         return false;
     rig.phone()->request_transfer(QString());
-    return reach(rig, PHONE_TRANSFER_WAIT, MSG_ENTER_TRANSFER_NUMBER);
+    return rig.reach(PHONE_TRANSFER_WAIT, MSG_ENTER_TRANSFER_NUMBER);
 }
 } // namespace
 
@@ -104,7 +92,7 @@ void tst_VelPhoneTransfer::blind_transfer_after_a_cancelled_one()
     peer.setCalls(2);
     QVERIFY(rig.startRegistered(peer));
     rig.phone()->request_dial(CALLEE);
-    QVERIFY2(reach(rig, PHONE_TALKING, MSG_IN_CALL), qPrintable(rig.spy().dump()));
+    QVERIFY2(rig.reach(PHONE_TALKING, MSG_IN_CALL), qPrintable(rig.spy().dump()));
 
     // The first click holds the call and asks for the number.
     rig.spy().clear();
@@ -311,7 +299,7 @@ void tst_VelPhoneTransfer::held_party_vanishes_during_the_consultation()
         sdp()));
     QVERIFY(answerAndHold(rig, caller, target));
     rig.phone()->request_dial(TARGET);
-    QVERIFY2(reach(rig, PHONE_TRANSFER_TALKING, MSG_TRANSFER_IN_CALL), qPrintable(rig.spy().dump()));
+    QVERIFY2(rig.reach(PHONE_TRANSFER_TALKING, MSG_TRANSFER_IN_CALL), qPrintable(rig.spy().dump()));
 
     // The caller's BYE passes silently: the operator still talks to the target.
     rig.spy().clear();
