@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "aboutwindow.h"
+#include "calltime.h"
 #include "accountsetting.h"
 #include "appdir.h"
 #include "constants.h"
@@ -54,7 +55,6 @@ const QString ROW_DIALOG_TIME = QStringLiteral("dialogTime");
 const QString ROW_DIALOG_DATE = QStringLiteral("dialogDate");
 const QString ROW_DELETE_FLG = QStringLiteral("deleteFlg");
 
-const QString TIME_FORMAT = QStringLiteral("hh:mm:ss");
 const QString DATE_FORMAT = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 const QString ZERO_DURATION = QStringLiteral("00:00:00");
 const QString FIRST_SECOND = QStringLiteral("00:00:01");
@@ -88,10 +88,9 @@ int queued_msecs(const QAudioOutput *output)
     return int(output->format().durationForBytes(int(qMax<qint64>(queued, 0))) / 1000) + MARGIN_MS;
 }
 
-// Call times are shown one second ahead: the first tick shows 00:00:01.
 QString call_time_since(const QDateTime &start)
 {
-    return QTime(0, 0, 1).addSecs(int(start.secsTo(QDateTime::currentDateTime()))).toString(TIME_FORMAT);
+    return call_time_between(start, QDateTime::currentDateTime());
 }
 } // namespace
 
