@@ -1,4 +1,5 @@
 #include "velphone.h"
+#include "settingskeys.h"
 
 #include "appdir.h"
 #include "constants.h"
@@ -22,18 +23,6 @@ constexpr int REGISTRATION_EXPIRES_SECONDS = 60;
 // Random local SIP and RTP ports, so that nothing clashes with another phone on the host.
 constexpr int RANDOM_PORT = -1;
 
-const QString KEY_ADDRESS = QStringLiteral("address");
-const QString KEY_PORT = QStringLiteral("port");
-const QString KEY_USER_ID = QStringLiteral("userId");
-const QString KEY_PASSWORD = QStringLiteral("password");
-const QString KEY_PLAYBACK = QStringLiteral("playback");
-const QString KEY_RINGBACK = QStringLiteral("ringback");
-const QString KEY_CAPTURE = QStringLiteral("capture");
-const QString KEY_CAPTURE_GAIN = QStringLiteral("captureGain");
-const QString KEY_DEBUG_MODEL = QStringLiteral("debugModel");
-const QString KEY_CALLER_NAME = QStringLiteral("callerName");
-const QString KEY_CALLER_ID = QStringLiteral("callerId");
-const QString KEY_CALL_ID = QStringLiteral("callId");
 const QString REGISTRATION_TIMEOUT_MESSAGE = QStringLiteral("timeout");
 const QString DAY_FORMAT = QStringLiteral("yyyyMMdd");
 

@@ -1,4 +1,5 @@
 #include "veldata.h"
+#include "settingskeys.h"
 
 #include "appdir.h"
 #include "constants.h"
@@ -19,8 +20,6 @@
 namespace {
 constexpr int LOG_LEVEL = 2;
 constexpr int DEFAULT_HIDE_DELAY_SECONDS = 5;
-const QString KEY_SIMPLE_PARAMS = QStringLiteral("simpleParams");
-const QString KEY_HIDE_DELAY = QStringLiteral("dalayHiddenRemoteWindow");
 
 QString loadStatement(int category)
 {

@@ -135,15 +135,6 @@ bool exitFromMenu(const E2eDesktop &desktop, qulonglong bar, bool confirm, const
     return true;
 }
 
-int phonePort(const SippPeer &registrar)
-{
-    const QVector<SipMessage> registers = registrar.received(QStringLiteral("REGISTER"));
-    if (registers.isEmpty())
-        return 0;
-    static const QRegularExpression port(QStringLiteral("@127\\.0\\.0\\.1:(\\d+)"));
-    return port.match(registers.last().header(QStringLiteral("Contact"))).captured(1).toInt();
-}
-
 void aimCaller(SippPeer &caller, int phonePort, const QString &number, const QString &name)
 {
     caller.setRemote(QStringLiteral("127.0.0.1:%1").arg(phonePort));

@@ -47,9 +47,6 @@ void typeOnBar(const E2eDesktop &desktop, qulonglong bar, const QString &text);
 // (screenshot `name` of the box). False when the box did not come.
 bool exitFromMenu(const E2eDesktop &desktop, qulonglong bar, bool confirm, const QString &name);
 
-// The phone's SIP port, from the Contact of its last REGISTER at the registrar; 0 before one.
-int phonePort(const SippPeer &registrar);
-
 // Polls `pred` with the event loop running (local servers keep answering) for up to `msecs`.
 template<typename Pred> bool waitUntil(int msecs, Pred pred);
 

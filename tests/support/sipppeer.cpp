@@ -201,3 +201,12 @@ QString SippPeer::report() const
             + QLatin1Char('\n');
     return text;
 }
+
+int phonePort(const SippPeer &registrar)
+{
+    const QVector<SipMessage> registers = registrar.received(QStringLiteral("REGISTER"));
+    if (registers.isEmpty())
+        return 0;
+    static const QRegularExpression port(QStringLiteral("@127\\.0\\.0\\.1:(\\d+)"));
+    return port.match(registers.last().header(QStringLiteral("Contact"))).captured(1).toInt();
+}

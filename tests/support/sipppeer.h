@@ -11,6 +11,12 @@
 // it before the caller binds it; tests use it at once.
 int find_free_udp_port();
 
+class SippPeer;
+
+// The phone's SIP port as its last REGISTER at this registrar announced it in Contact; 0 when
+// it has not registered.
+int phonePort(const SippPeer &registrar);
+
 // One SIP message as sipp logged it.
 struct SipMessage
 {

@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
+#include "settingskeys.h"
 
 #include "aboutwindow.h"
 #include "calltime.h"
@@ -40,14 +41,6 @@
 #include <QTimer>
 
 namespace {
-const QString KEY_USER_ID = QStringLiteral("userId");
-const QString KEY_ADDRESS = QStringLiteral("address");
-const QString KEY_PORT = QStringLiteral("port");
-const QString KEY_PASSWORD = QStringLiteral("password");
-const QString KEY_ALWAYS_TOP = QStringLiteral("alwaysTop");
-const QString KEY_SIMPLE_URL = QStringLiteral("simpleUrl");
-const QString KEY_PLAYBACK = QStringLiteral("playback");
-const QString KEY_CALLER_ID = QStringLiteral("callerId");
 
 const QString ROW_STATUS = QStringLiteral("status");
 const QString ROW_PHONE_NUMBER = QStringLiteral("phoneNumber");

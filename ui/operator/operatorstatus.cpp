@@ -1,4 +1,5 @@
 #include "operatorstatus.h"
+#include "settingskeys.h"
 
 #include "constants.h"
 #include "messagebox.h"
@@ -23,10 +24,6 @@ constexpr int RESULT_OK = 0;
 constexpr int RESULT_AUTH_ERROR = 1;
 constexpr int RESULT_SYSTEM_ERROR = 99;
 constexpr int RESULT_NONE = 100;
-
-const QString KEY_OPERATOR_ADDRESS = QStringLiteral("operatorAddress");
-const QString KEY_OPERATOR_ID = QStringLiteral("operatorId");
-const QString KEY_OPERATOR_PW = QStringLiteral("operatorPW");
 
 // A JSON number (or numeric text) as the integer result, truncated toward zero; anything
 // that is not a number, or does not fit, counts as no result.

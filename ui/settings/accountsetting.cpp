@@ -1,4 +1,5 @@
 #include "accountsetting.h"
+#include "settingskeys.h"
 #include "ui_accountsetting.h"
 
 #include "constants.h"
@@ -8,16 +9,6 @@
 
 #include <QCloseEvent>
 #include <QShowEvent>
-
-namespace {
-const QString KEY_ADDRESS = QStringLiteral("address");
-const QString KEY_PORT = QStringLiteral("port");
-const QString KEY_USER_ID = QStringLiteral("userId");
-const QString KEY_PASSWORD = QStringLiteral("password");
-const QString KEY_OPERATOR_ID = QStringLiteral("operatorId");
-const QString KEY_OPERATOR_PW = QStringLiteral("operatorPW");
-const QString KEY_OPERATOR_AUTO = QStringLiteral("operatorAuto");
-} // namespace
 
 AccountSetting::AccountSetting(QWidget *parent, VelData *data, VelPhone *phone)
     : QWidget(parent)

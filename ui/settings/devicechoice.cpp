@@ -1,11 +1,9 @@
 #include "devicechoice.h"
+#include "settingskeys.h"
 
 #include <QComboBox>
 
 namespace {
-const QString KEY_PLAYBACK = QStringLiteral("playback");
-const QString KEY_RINGBACK = QStringLiteral("ringback");
-const QString KEY_CAPTURE = QStringLiteral("capture");
 
 // Index of the last entry equal to the stored name, 0 when none is.
 int storedIndex(const QStringList &names, const QString &stored)

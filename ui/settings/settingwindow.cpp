@@ -1,4 +1,5 @@
 #include "settingwindow.h"
+#include "settingskeys.h"
 #include "ui_settingwindow.h"
 
 #include "constants.h"
@@ -14,14 +15,6 @@
 #include <QShowEvent>
 
 namespace {
-const QString KEY_ADDRESS = QStringLiteral("address");
-const QString KEY_PORT = QStringLiteral("port");
-const QString KEY_USER_ID = QStringLiteral("userId");
-const QString KEY_PASSWORD = QStringLiteral("password");
-const QString KEY_OPERATOR_ADDRESS = QStringLiteral("operatorAddress");
-const QString KEY_CAPTURE_GAIN = QStringLiteral("captureGain");
-const QString KEY_ALWAYS_TOP = QStringLiteral("alwaysTop");
-const QString KEY_DEBUG_MODEL = QStringLiteral("debugModel");
 const QString FLAG_ON = QStringLiteral("1");
 const QString FLAG_OFF = QStringLiteral("0");
 } // namespace

@@ -27,14 +27,6 @@ const QString DIALLED = QStringLiteral("0312345678");
 constexpr int WAIT_MS = 120000;
 constexpr int SIPP_SECONDS = 600;
 
-int phonePort(const SippPeer &registrar)
-{
-    const QVector<SipMessage> registers = registrar.received(QStringLiteral("REGISTER"));
-    if (registers.isEmpty())
-        return 0;
-    static const QRegularExpression port(QStringLiteral("@127\\.0\\.0\\.1:(\\d+)"));
-    return port.match(registers.last().header(QStringLiteral("Contact"))).captured(1).toInt();
-}
 } // namespace
 
 class tst_HistoryCalls : public QObject

@@ -17,15 +17,6 @@
 namespace {
 const QString USER = QStringLiteral("1001");
 
-int phonePort(const SippPeer &registrar)
-{
-    const QVector<SipMessage> registers = registrar.received(QStringLiteral("REGISTER"));
-    if (registers.isEmpty())
-        return 0;
-    QRegularExpression port(QStringLiteral("@127\\.0\\.0\\.1:(\\d+)"));
-    return port.match(registers.last().header(QStringLiteral("Contact"))).captured(1).toInt();
-}
-
 struct HistoryRow
 {
     QString status, number, time, date;

@@ -27,15 +27,6 @@ namespace {
 const QString USER = QStringLiteral("1001");
 constexpr int WAIT = 15000;
 
-int phonePort(const SippPeer &registrar)
-{
-    const QVector<SipMessage> registers = registrar.received(QStringLiteral("REGISTER"));
-    if (registers.isEmpty())
-        return 0;
-    static const QRegularExpression port(QStringLiteral("@127\\.0\\.0\\.1:(\\d+)"));
-    return port.match(registers.last().header(QStringLiteral("Contact"))).captured(1).toInt();
-}
-
 // A caller that rings the registered bar as `number` and hangs up (BYE) after being answered.
 void aim(SippPeer &caller, const SippPeer &registrar, const QString &number)
 {

@@ -1,0 +1,34 @@
+// Keys of the settings table, by category, and of an incoming call's parameter map.
+#pragma once
+
+#include <QString>
+
+// Account (category 1)
+inline const QString KEY_ADDRESS = QStringLiteral("address");
+inline const QString KEY_PORT = QStringLiteral("port");
+inline const QString KEY_USER_ID = QStringLiteral("userId");
+inline const QString KEY_PASSWORD = QStringLiteral("password");
+inline const QString KEY_OPERATOR_ID = QStringLiteral("operatorId");
+inline const QString KEY_OPERATOR_PW = QStringLiteral("operatorPW");
+inline const QString KEY_OPERATOR_AUTO = QStringLiteral("operatorAuto");
+inline const QString KEY_OPERATOR_ADDRESS = QStringLiteral("operatorAddress");
+
+// Outlink (category 2); the dialog's own keys are in ui/outlink/outlinkkeys.h
+inline const QString KEY_SIMPLE_URL = QStringLiteral("simpleUrl");
+inline const QString KEY_SIMPLE_PARAMS = QStringLiteral("simpleParams");
+
+// Audio (category 3)
+inline const QString KEY_PLAYBACK = QStringLiteral("playback");
+inline const QString KEY_RINGBACK = QStringLiteral("ringback");
+inline const QString KEY_CAPTURE = QStringLiteral("capture");
+inline const QString KEY_CAPTURE_GAIN = QStringLiteral("captureGain");
+
+// General (category 4)
+inline const QString KEY_ALWAYS_TOP = QStringLiteral("alwaysTop");
+inline const QString KEY_DEBUG_MODEL = QStringLiteral("debugModel");
+inline const QString KEY_HIDE_DELAY = QStringLiteral("dalayHiddenRemoteWindow");
+
+// An incoming call's parameter map
+inline const QString KEY_CALLER_NAME = QStringLiteral("callerName");
+inline const QString KEY_CALLER_ID = QStringLiteral("callerId");
+inline const QString KEY_CALL_ID = QStringLiteral("callId");
