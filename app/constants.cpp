@@ -138,6 +138,8 @@ const QString MSG_TRANSFER_REMOTE_HOLD = QStringLiteral("転送先相手保留�
 const QString MSG_NO_TRANSFER_SOURCE = QStringLiteral("転送元がありません");
 const QString MSG_ONLINE = QStringLiteral("オンライン");
 const QString MSG_TRANSFER_DONE = QStringLiteral("転送完了しました");
+// A blind transfer whose transferee never reported how its call to the target went.
+const QString MSG_TRANSFER_UNKNOWN = QStringLiteral("転送結果が不明です");
 
 const QString CTI_SCHEME = QStringLiteral("https://");
 const QString CTI_PATH = QStringLiteral("/quick/actions/cti.php");

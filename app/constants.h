@@ -131,6 +131,7 @@ extern const QString MSG_TRANSFER_REMOTE_HOLD;
 extern const QString MSG_NO_TRANSFER_SOURCE;
 extern const QString MSG_ONLINE;
 extern const QString MSG_TRANSFER_DONE;
+extern const QString MSG_TRANSFER_UNKNOWN;
 
 // CTI request
 extern const QString CTI_SCHEME;

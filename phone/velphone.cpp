@@ -11,13 +11,28 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <atomic>
+#include <algorithm>
+#include <thread>
 
 #include <linphone/logging.h>
 
 namespace {
 constexpr int LOG_LEVEL = 1;
 constexpr int LOOP_WAIT_MS = 50;
+// An RFC 4733 event lasts about 100 ms and its end is sent three times; while the media layer
+// still sends one it drops the next digit, so queued digits leave at this pace.
+constexpr int DTMF_SPACING_MS = 180;
+constexpr std::size_t DTMF_QUEUE_LIMIT = 64;
+// A blind transfer whose transferee reports nothing at all within this time (its first NOTIFY
+// may have been refused as out of order) is settled as of unknown outcome; once it has reported
+// progress, the transfer target may ring for a while longer.
+constexpr int TRANSFER_SILENCE_MS = 8000;
+constexpr int TRANSFER_PROGRESS_MS = 60000;
+// How long the settings window waits for the engine to re-scan the sound devices.
+constexpr int DEVICE_LIST_WAIT_MS = 3000;
+// At exit the un-REGISTER gets this long to be answered; a silent server does not hold exit up.
+constexpr int UNREGISTER_WAIT_MS = 300;
+constexpr int SHUTDOWN_STEP_MS = 10;
 constexpr int INCOMING_TIMEOUT_SECONDS = 600;
 constexpr int REGISTRATION_EXPIRES_SECONDS = 60;
 // Random local SIP and RTP ports, so that nothing clashes with another phone on the host.
@@ -39,9 +54,6 @@ const char CORE_CONFIG[] = "[storage]\n"
                            "display=0\n"
                            "automatically_initiate=0\n"
                            "automatically_accept=0\n";
-
-// The one engine of the process; the library's callbacks carry no context of ours.
-std::atomic<VelPhone *> s_engine { nullptr };
 
 // The library's own log file. Library threads other than the engine's log too, so the handle
 // is used only under its own lock.
@@ -75,6 +87,17 @@ void forget_call(LinphoneCall *&call)
         linphone_call_unref(call);
     call = nullptr;
 }
+
+bool has_ended(const LinphoneCall *call)
+{
+    const LinphoneCallState state = linphone_call_get_state(call);
+    return state == LinphoneCallEnd || state == LinphoneCallError || state == LinphoneCallReleased;
+}
+
+std::chrono::steady_clock::time_point after_ms(int msecs)
+{
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(msecs);
+}
 } // namespace
 
 VelPhone::VelPhone(QObject *parent, VelData *store, VelLogger *logger)
@@ -82,7 +105,6 @@ VelPhone::VelPhone(QObject *parent, VelData *store, VelLogger *logger)
     , m_store(store)
     , m_logger(logger)
 {
-    s_engine.store(this);
     log(QStringLiteral("liblinphone version: ") + from_utf8(linphone_core_get_version()));
 
     if (m_store->get_general_settings().value(KEY_DEBUG_MODEL) == QLatin1String("1"))
@@ -94,10 +116,10 @@ VelPhone::~VelPhone()
 {
     // Whoever stops the engine waits for the thread; a core left behind (the thread never ran)
     // is destroyed here so that nothing leaks.
-    if (!isRunning() && m_core)
+    if (!isRunning() && m_core) {
+        std::lock_guard<std::mutex> core(m_coreMutex);
         destroy_core();
-    VelPhone *self = this;
-    s_engine.compare_exchange_strong(self, nullptr);
+    }
 }
 
 bool VelPhone::is_engine_thread() const
@@ -109,6 +131,25 @@ void VelPhone::log(const QString &text)
 {
     if (m_logger)
         m_logger->log(text, LOG_LEVEL);
+}
+
+void VelPhone::post(std::function<void()> emission)
+{
+    m_outbox.push_back(std::move(emission));
+}
+
+void VelPhone::flush_signals()
+{
+    // Emitted without any engine lock held: a receiver connected directly may query at once.
+    std::vector<std::function<void()>> pending;
+    pending.swap(m_outbox);
+    for (const auto &emission : pending)
+        emission();
+}
+
+VelPhone *VelPhone::engine_of(LinphoneCore *core)
+{
+    return static_cast<VelPhone *>(linphone_core_get_user_data(core));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -156,7 +197,6 @@ void VelPhone::close_core_log()
     std::fclose(s_coreLogFile);
     s_coreLogFile = nullptr;
 }
-
 void VelPhone::create_core()
 {
     LinphoneFactory *factory = linphone_factory_get();
@@ -169,6 +209,8 @@ void VelPhone::create_core()
     LinphoneConfig *config = linphone_factory_create_config_from_string(factory, CORE_CONFIG);
     m_core = linphone_factory_create_core_with_config_3(factory, config, nullptr);
     linphone_config_unref(config);
+    // The library's callbacks find the engine through the core.
+    linphone_core_set_user_data(m_core, this);
 
     LinphoneCoreCbs *cbs = linphone_factory_create_core_cbs(factory);
     linphone_core_cbs_set_registration_state_changed(cbs, &VelPhone::on_registration_state_changed);
@@ -218,6 +260,40 @@ void VelPhone::destroy_core()
     close_core_log();
 }
 
+void VelPhone::shut_down_core()
+{
+    LinphoneCall *current = m_currentCall;
+    LinphoneCall *transfer = m_transferCall;
+    m_currentCall = nullptr;
+    m_transferCall = nullptr;
+    terminate_and_release(current);
+    terminate_and_release(transfer);
+    for (LinphoneCall *call : m_referredCalls)
+        terminate_and_release(call);
+    m_referredCalls.clear();
+
+    // The un-REGISTER and the BYEs go out now; a server that answers lets the library finish in
+    // a few milliseconds, a silent one is not waited for.
+    if (m_proxy && linphone_proxy_config_get_state(m_proxy) == LinphoneRegistrationOk) {
+        linphone_proxy_config_edit(m_proxy);
+        linphone_proxy_config_enable_register(m_proxy, false);
+        linphone_proxy_config_done(m_proxy);
+    }
+    const auto deadline = after_ms(UNREGISTER_WAIT_MS);
+    for (;;) {
+        linphone_core_iterate(m_core);
+        const bool unregistered
+            = !m_proxy || linphone_proxy_config_get_state(m_proxy) != LinphoneRegistrationProgress;
+        if ((unregistered && !linphone_core_get_calls_nb(m_core))
+            || std::chrono::steady_clock::now() >= deadline)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(SHUTDOWN_STEP_MS));
+    }
+    // Whatever is still unanswered is dropped: stopping a core with the network up waits for it.
+    linphone_core_set_network_reachable(m_core, false);
+    destroy_core();
+}
+
 // ---------------------------------------------------------------------------------------------
 // Engine loop
 
@@ -226,36 +302,46 @@ void VelPhone::run()
     {
         std::lock_guard<std::mutex> core(m_coreMutex);
         do_register();
+        publish_snapshot();
     }
+    flush_signals();
     for (;;) {
         {
             std::lock_guard<std::mutex> core(m_coreMutex);
             linphone_core_iterate(m_core);
+            refuse_referred_calls();
             serve_requests();
+            settle_unconfirmed_transfer();
             if (m_registrationCleared) {
                 do_register();
                 m_registrationCleared = false;
             }
+            publish_snapshot();
         }
+        flush_signals();
+
         std::unique_lock<std::mutex> lock(m_requestMutex);
         if (!m_running)
             break;
         const Requests &r = m_requests;
-        const bool pending = r.dial || r.hold || r.transfer || r.hangup || r.answer || m_reRegisterRequested;
-        if (!pending)
-            m_wake.wait_for(lock, std::chrono::milliseconds(LOOP_WAIT_MS));
+        const bool pending = r.dial || r.hold || r.transfer || r.hangup || r.answer || r.applySound
+            || r.listDevices || m_reRegisterRequested;
+        if (!pending) {
+            auto wakeAt = after_ms(LOOP_WAIT_MS);
+            if (!m_dtmfQueue.empty())
+                wakeAt = std::min(wakeAt, m_nextDtmfAt);
+            m_wake.wait_until(lock, wakeAt);
+        }
         if (!m_running)
             break;
     }
 
-    std::lock_guard<std::mutex> core(m_coreMutex);
-    if (m_currentCall && linphone_call_get_state(m_currentCall) != LinphoneCallEnd)
-        linphone_call_terminate(m_currentCall);
-    forget_call(m_currentCall);
-    if (m_transferCall && linphone_call_get_state(m_transferCall) != LinphoneCallEnd)
-        linphone_call_terminate(m_transferCall);
-    forget_call(m_transferCall);
-    destroy_core();
+    {
+        std::lock_guard<std::mutex> core(m_coreMutex);
+        shut_down_core();
+        publish_snapshot();
+    }
+    flush_signals();
 }
 
 void VelPhone::serve_requests()
@@ -283,6 +369,26 @@ void VelPhone::serve_requests()
     if (taken.answer)
         do_answer();
     re_register_locked();
+    if (taken.applySound)
+        apply_sound_settings_locked();
+    if (taken.listDevices)
+        list_sound_devices_locked();
+    send_queued_dtmf();
+}
+
+void VelPhone::publish_snapshot()
+{
+    Snapshot next;
+    next.phoneState = m_phoneState;
+    next.callResult = m_callResult;
+    next.idle = is_idle_locked();
+    next.incomingRinging = m_currentCall && linphone_call_get_dir(m_currentCall) == LinphoneCallIncoming
+        && linphone_call_get_state(m_currentCall) == LinphoneCallIncomingReceived;
+    next.inCall = m_currentCall && linphone_call_get_state(m_currentCall) == LinphoneCallStreamsRunning;
+    next.remoteNumber = m_remoteNumber;
+    next.lastDialledNumber = m_lastDialledNumber;
+    std::lock_guard<std::mutex> lock(m_snapshotMutex);
+    m_snapshot = next;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -290,6 +396,11 @@ void VelPhone::serve_requests()
 
 void VelPhone::do_register()
 {
+    // The account that leaves is shown as unregistered before the new one registers.
+    if (m_proxy && m_registered) {
+        const QString leaving = m_account.value(KEY_USER_ID);
+        post([this, leaving] { emit signal_registration_state(REG_STATUS_UNREGISTER, leaving); });
+    }
     m_account = m_store->get_account_settings();
     const QString address = m_account.value(KEY_ADDRESS);
     const QString port = m_account.value(KEY_PORT);
@@ -307,9 +418,11 @@ void VelPhone::do_register()
         return;
 
     // Earlier registrations are dropped so that their configurations do not pile up; one that
-    // is still registered is unregistered by the library on removal.
+    // is still registered is unregistered by the library on removal, without anyone waiting for
+    // its server.
     while (const bctbx_list_t *configs = linphone_core_get_proxy_config_list(m_core))
         linphone_core_remove_proxy_config(m_core, static_cast<LinphoneProxyConfig *>(configs->data));
+    m_registered = false;
 
     LinphoneAuthInfo *auth
         = linphone_factory_create_auth_info(factory, linphone_address_get_username(identityAddress), nullptr,
@@ -330,16 +443,14 @@ void VelPhone::do_register()
     linphone_proxy_config_unref(config);
 
     apply_sound_settings_locked();
-    // Registration reports come out of an iteration; they are emitted on the engine thread
-    // only, so a registration started from the GUI thread waits for the loop's next pass.
-    if (is_engine_thread())
-        linphone_core_iterate(m_core);
+    linphone_core_iterate(m_core);
 }
 
 void VelPhone::re_register()
 {
-    std::lock_guard<std::mutex> core(m_coreMutex);
-    re_register_locked();
+    // Only wakes the engine: it serves a pending re-registration request on its next pass.
+    std::lock_guard<std::mutex> lock(m_requestMutex);
+    m_wake.notify_all();
 }
 
 void VelPhone::re_register_locked()
@@ -350,15 +461,10 @@ void VelPhone::re_register_locked()
             return;
         m_reRegisterRequested = false;
     }
-    if (m_proxy) {
-        // The library reports the un-REGISTER as cleared, and the loop then registers anew.
-        linphone_proxy_config_edit(m_proxy);
-        linphone_proxy_config_enable_register(m_proxy, false);
-        linphone_proxy_config_done(m_proxy);
-    }
-    // An account that was not registered produces no cleared report.
-    if (!m_registered)
-        do_register();
+    // The new account registers at once. The old registration is removed, which unregisters it
+    // in the background: waiting for the old server's answer first would leave the new account
+    // unregistered for good when that server is silent or refuses.
+    do_register();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -366,8 +472,9 @@ void VelPhone::re_register_locked()
 
 void VelPhone::apply_sound_settings()
 {
-    std::lock_guard<std::mutex> core(m_coreMutex);
-    apply_sound_settings_locked();
+    std::lock_guard<std::mutex> lock(m_requestMutex);
+    m_requests.applySound = true;
+    m_wake.notify_all();
 }
 
 void VelPhone::apply_sound_settings_locked()
@@ -390,9 +497,8 @@ void VelPhone::apply_sound_settings_locked()
     linphone_core_set_mic_gain_db(m_core, audio.value(KEY_CAPTURE_GAIN).toFloat());
 }
 
-QMap<QString, QStringList> VelPhone::get_sound_devices()
+void VelPhone::list_sound_devices_locked()
 {
-    std::lock_guard<std::mutex> core(m_coreMutex);
     linphone_core_reload_sound_devices(m_core);
     QStringList playback;
     QStringList capture;
@@ -409,14 +515,72 @@ QMap<QString, QStringList> VelPhone::get_sound_devices()
     QMap<QString, QStringList> result;
     result.insert(KEY_PLAYBACK, playback);
     result.insert(KEY_CAPTURE, capture);
-    return result;
+    std::lock_guard<std::mutex> lock(m_snapshotMutex);
+    m_devices = result;
+    ++m_devicesGeneration;
+    m_devicesListed.notify_all();
 }
+
+QMap<QString, QStringList> VelPhone::get_sound_devices()
+{
+    if (!isRunning()) {
+        // No engine thread yet (or any more): nobody else uses the core.
+        std::lock_guard<std::mutex> core(m_coreMutex);
+        if (m_core)
+            list_sound_devices_locked();
+        std::lock_guard<std::mutex> lock(m_snapshotMutex);
+        return m_devices;
+    }
+    int generation = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_snapshotMutex);
+        generation = m_devicesGeneration;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_requestMutex);
+        m_requests.listDevices = true;
+        m_wake.notify_all();
+    }
+    std::unique_lock<std::mutex> lock(m_snapshotMutex);
+    if (!m_devicesListed.wait_for(lock, std::chrono::milliseconds(DEVICE_LIST_WAIT_MS),
+            [&] { return m_devicesGeneration != generation; }))
+        log(QStringLiteral("sound devices: the engine did not answer in time, last list used"));
+    return m_devices;
+}
+
+// ---------------------------------------------------------------------------------------------
+// DTMF
 
 void VelPhone::send_dtmf(char digit)
 {
-    std::lock_guard<std::mutex> core(m_coreMutex);
-    if (LinphoneCall *call = linphone_core_get_current_call(m_core))
-        linphone_call_send_dtmf(call, digit);
+    std::lock_guard<std::mutex> lock(m_requestMutex);
+    if (m_dtmfQueue.size() >= DTMF_QUEUE_LIMIT)
+        return;
+    m_dtmfQueue.push_back(digit);
+    m_wake.notify_all();
+}
+
+void VelPhone::send_queued_dtmf()
+{
+    if (std::chrono::steady_clock::now() < m_nextDtmfAt)
+        return;
+    char digit = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_requestMutex);
+        if (m_dtmfQueue.empty())
+            return;
+        digit = m_dtmfQueue.front();
+        m_dtmfQueue.pop_front();
+    }
+    LinphoneCall *call = linphone_core_get_current_call(m_core);
+    if (!call || linphone_call_get_state(call) != LinphoneCallStreamsRunning) {
+        // The call ended or went on hold: what was still queued is not for the next one.
+        std::lock_guard<std::mutex> lock(m_requestMutex);
+        m_dtmfQueue.clear();
+        return;
+    }
+    linphone_call_send_dtmf(call, digit);
+    m_nextDtmfAt = after_ms(DTMF_SPACING_MS);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -479,21 +643,20 @@ void VelPhone::stop()
 
 bool VelPhone::is_incoming_ringing() const
 {
-    std::lock_guard<std::mutex> core(m_coreMutex);
-    return m_currentCall && linphone_call_get_dir(m_currentCall) == LinphoneCallIncoming
-        && linphone_call_get_state(m_currentCall) == LinphoneCallIncomingReceived;
+    std::lock_guard<std::mutex> lock(m_snapshotMutex);
+    return m_snapshot.incomingRinging;
 }
 
 bool VelPhone::is_in_call() const
 {
-    std::lock_guard<std::mutex> core(m_coreMutex);
-    return m_currentCall && linphone_call_get_state(m_currentCall) == LinphoneCallStreamsRunning;
+    std::lock_guard<std::mutex> lock(m_snapshotMutex);
+    return m_snapshot.inCall;
 }
 
 bool VelPhone::is_idle() const
 {
-    std::lock_guard<std::mutex> core(m_coreMutex);
-    return is_idle_locked();
+    std::lock_guard<std::mutex> lock(m_snapshotMutex);
+    return m_snapshot.idle;
 }
 
 bool VelPhone::is_idle_locked() const
@@ -506,26 +669,26 @@ bool VelPhone::is_idle_locked() const
 
 int VelPhone::get_phone_state() const
 {
-    std::lock_guard<std::mutex> core(m_coreMutex);
-    return m_phoneState;
+    std::lock_guard<std::mutex> lock(m_snapshotMutex);
+    return m_snapshot.phoneState;
 }
 
 int VelPhone::get_call_result() const
 {
-    std::lock_guard<std::mutex> core(m_coreMutex);
-    return m_callResult;
+    std::lock_guard<std::mutex> lock(m_snapshotMutex);
+    return m_snapshot.callResult;
 }
 
 QString VelPhone::get_remote_number() const
 {
-    std::lock_guard<std::mutex> core(m_coreMutex);
-    return m_remoteNumber;
+    std::lock_guard<std::mutex> lock(m_snapshotMutex);
+    return m_snapshot.remoteNumber;
 }
 
 QString VelPhone::get_last_dialled_number() const
 {
-    std::lock_guard<std::mutex> core(m_coreMutex);
-    return m_lastDialledNumber;
+    std::lock_guard<std::mutex> lock(m_snapshotMutex);
+    return m_snapshot.lastDialledNumber;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -548,11 +711,8 @@ void VelPhone::do_dial(const QString &number)
         m_lastDialledNumber = number;
         m_callResult = HISTORY_OUTGOING_UNANSWERED;
     } else if (m_phoneState == PHONE_TRANSFER_WAIT) {
-        if (m_transferCall) {
-            const LinphoneCallState state = linphone_call_get_state(m_transferCall);
-            if (state != LinphoneCallEnd && state != LinphoneCallReleased)
-                return;
-        }
+        if (m_transferCall && !has_ended(m_transferCall))
+            return;
         LinphoneCall *call = linphone_core_invite(m_core, number.toUtf8().constData());
         if (!call)
             return;
@@ -587,7 +747,7 @@ void VelPhone::do_transfer(const QString &number)
         m_transferCall = nullptr;
         m_phoneState = PHONE_TALKING;
         set_status(MSG_IN_CALL);
-        emit signal_show_phone_message(MSG_NO_TRANSFER_SOURCE);
+        post([this] { emit signal_show_phone_message(MSG_NO_TRANSFER_SOURCE); });
         return;
     }
     if (linphone_call_get_state(m_currentCall) == LinphoneCallStreamsRunning) {
@@ -599,8 +759,11 @@ void VelPhone::do_transfer(const QString &number)
         if (number.isEmpty()) {
             if (linphone_call_resume(m_currentCall) != 0)
                 return;
-            if (!remote_is_own_user())
-                emit signal_set_phone_number(m_remoteNumber);
+            m_transferPending = false;
+            if (!remote_is_own_user()) {
+                const QString remote = m_remoteNumber;
+                post([this, remote] { emit signal_set_phone_number(remote); });
+            }
             return;
         }
         LinphoneAddress *target = linphone_core_interpret_url(m_core, number.toUtf8().constData());
@@ -609,8 +772,15 @@ void VelPhone::do_transfer(const QString &number)
         const LinphoneStatus status = linphone_call_transfer_to(m_currentCall, target);
         linphone_address_unref(target);
         if (status >= 0) {
-            std::lock_guard<std::mutex> lock(m_requestMutex);
-            m_transferDone = true;
+            {
+                std::lock_guard<std::mutex> lock(m_requestMutex);
+                m_transferDone = true;
+            }
+            // The transferee reports the outcome with NOTIFYs; if they never come, the call is
+            // settled later instead of leaving the operator waiting.
+            m_transferPending = true;
+            m_transferProgressSeen = false;
+            m_transferDeadline = after_ms(TRANSFER_SILENCE_MS);
         }
         return;
     }
@@ -640,7 +810,7 @@ void VelPhone::do_hangup()
             linphone_call_terminate(m_currentCall);
         acted = true;
     }
-    // Further hang-up requests are dropped until the release report arrives.
+    // Further hang-up requests are dropped until the call's end is reported.
     if (!acted)
         m_hangupInProgress = false;
 }
@@ -655,38 +825,68 @@ void VelPhone::do_answer()
 
 void VelPhone::terminate_and_release(LinphoneCall *&call)
 {
-    if (call && linphone_call_get_state(call) != LinphoneCallEnd
-        && linphone_call_get_state(call) != LinphoneCallReleased)
+    if (call && !has_ended(call))
         linphone_call_terminate(call);
     forget_call(call);
+}
+
+void VelPhone::settle_unconfirmed_transfer()
+{
+    if (!m_transferPending || std::chrono::steady_clock::now() < m_transferDeadline)
+        return;
+    // The transferee never said how its call to the target went. The held call stays with the
+    // operator, who can take it back with 転送 or end it with 切断.
+    m_transferPending = false;
+    {
+        std::lock_guard<std::mutex> lock(m_requestMutex);
+        m_transferDone = false;
+    }
+    log(QStringLiteral("transfer: no outcome reported by the transferee, call left with the operator"));
+    post([this] { emit signal_show_transfer_call_result(MSG_TRANSFER_UNKNOWN); });
+}
+
+void VelPhone::refuse_referred_calls()
+{
+    // Calls the library placed on its own for a REFER from the remote party are ended at once;
+    // the transferor hears of the failure through the REFER's NOTIFY.
+    for (LinphoneCall *call : m_referredCalls) {
+        if (!has_ended(call))
+            linphone_call_terminate(call);
+    }
+    // The library held the operator's call to place that call; it goes on as before.
+    if (m_resumeAfterRefer && m_currentCall && linphone_call_get_state(m_currentCall) == LinphoneCallPaused) {
+        m_resumeAfterRefer = false;
+        linphone_call_resume(m_currentCall);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
 // Library reports (engine thread, inside an iteration or an executor, core lock held)
 
 void VelPhone::on_registration_state_changed(
-    LinphoneCore *, LinphoneProxyConfig *config, LinphoneRegistrationState state, const char *message)
+    LinphoneCore *core, LinphoneProxyConfig *config, LinphoneRegistrationState state, const char *message)
 {
-    if (VelPhone *engine = s_engine.load())
+    if (VelPhone *engine = engine_of(core))
         engine->velphone_registration_state_changed(config, state, from_utf8(message));
 }
 
 void VelPhone::on_call_state_changed(
-    LinphoneCore *, LinphoneCall *call, LinphoneCallState state, const char *message)
+    LinphoneCore *core, LinphoneCall *call, LinphoneCallState state, const char *message)
 {
-    if (VelPhone *engine = s_engine.load())
+    if (VelPhone *engine = engine_of(core))
         engine->velphone_call_state_changed(call, state, from_utf8(message));
 }
 
-void VelPhone::on_transfer_state_changed(LinphoneCore *, LinphoneCall *transferred, LinphoneCallState state)
+void VelPhone::on_transfer_state_changed(
+    LinphoneCore *core, LinphoneCall *transferred, LinphoneCallState state)
 {
-    if (VelPhone *engine = s_engine.load())
+    if (VelPhone *engine = engine_of(core))
         engine->velphone_transfer_state_changed(transferred, state);
 }
 
 void VelPhone::set_status(const QString &status)
 {
-    emit signal_update_dialog_status(status);
+    post([this, status] { emit signal_update_dialog_status(status); });
 }
 
 bool VelPhone::remote_is_own_user() const
@@ -709,40 +909,52 @@ void VelPhone::velphone_registration_state_changed(
         return;
     }
     const QString userId = m_account.value(KEY_USER_ID);
+    auto report = [this, userId](const QString &status) {
+        post([this, status, userId] { emit signal_registration_state(status, userId); });
+    };
     switch (state) {
     case LinphoneRegistrationProgress:
-        emit signal_registration_state(REG_STATUS_PROGRESS, userId);
+        report(REG_STATUS_PROGRESS);
         break;
     case LinphoneRegistrationOk:
-        emit signal_registration_state(REG_STATUS_SUCCESSFUL, userId);
-        emit signal_show_operator_login();
+        report(REG_STATUS_SUCCESSFUL);
+        post([this] { emit signal_show_operator_login(); });
         if (m_phoneState == PHONE_READY)
             set_status(MSG_READY_TO_DIAL);
         m_registered = true;
         break;
     case LinphoneRegistrationCleared:
         m_registrationCleared = true;
-        emit signal_registration_state(REG_STATUS_UNREGISTER, userId);
+        report(REG_STATUS_UNREGISTER);
         break;
     case LinphoneRegistrationFailed:
-        emit signal_registration_state(REG_STATUS_FAILED, userId);
+        report(REG_STATUS_FAILED);
         m_registered = false;
         // The library says "timeout" when the registrar stopped answering: the operator's calls
-        // end here. Their release reports come later and find no call of the engine's, so the
-        // end is told once; with no call there is no end to tell (it would store a history row).
+        // end here. They are forgotten before they are terminated, so their end reports find no
+        // call of the engine's and the end is told once; with no call there is no end to tell
+        // (it would store an invented history row).
         if (message == REGISTRATION_TIMEOUT_MESSAGE) {
             const bool inCall = m_currentCall || m_transferCall;
-            if (inCall)
-                emit signal_dialog_end();
-            terminate_and_release(m_currentCall);
-            terminate_and_release(m_transferCall);
+            if (inCall) {
+                const int result = m_callResult;
+                const QString remote = m_remoteNumber;
+                post([this, result, remote] { emit signal_dialog_end(result, remote); });
+            }
+            LinphoneCall *current = m_currentCall;
+            LinphoneCall *transfer = m_transferCall;
+            m_currentCall = nullptr;
+            m_transferCall = nullptr;
             m_phoneState = PHONE_READY;
+            m_transferPending = false;
+            terminate_and_release(current);
+            terminate_and_release(transfer);
             if (inCall)
                 set_status(MSG_READY_TO_DIAL);
         }
         break;
     default:
-        emit signal_registration_state(MSG_NOT_AUTHENTICATED, userId);
+        report(MSG_NOT_AUTHENTICATED);
         break;
     }
     log(message);
@@ -751,6 +963,26 @@ void VelPhone::velphone_registration_state_changed(
 void VelPhone::velphone_call_state_changed(
     LinphoneCall *call, LinphoneCallState state, const QString &message)
 {
+    // A call the library placed by itself for a REFER from the remote party: the operator never
+    // asked for it, and an engine that does not track it could not end it.
+    const bool referred
+        = std::find(m_referredCalls.begin(), m_referredCalls.end(), call) != m_referredCalls.end();
+    if (referred
+        || (call != m_currentCall && call != m_transferCall && linphone_call_get_transferer_call(call))) {
+        if (!referred) {
+            m_referredCalls.push_back(linphone_call_ref(call));
+            log(QStringLiteral("REFER from the remote party refused: call to ")
+                + from_utf8(linphone_call_get_refer_to(linphone_call_get_transferer_call(call)))
+                + QStringLiteral(" ended"));
+        }
+        if (state == LinphoneCallReleased) {
+            m_referredCalls.erase(std::find(m_referredCalls.begin(), m_referredCalls.end(), call));
+            linphone_call_unref(call);
+        }
+        log(message);
+        return;
+    }
+
     switch (state) {
     case LinphoneCallIncomingReceived:
         if (m_phoneState == PHONE_READY) {
@@ -770,7 +1002,7 @@ void VelPhone::velphone_call_state_changed(
             params.insert(KEY_CALLER_ID, callerId);
             params.insert(KEY_CALL_ID, callId);
             qDebug() << "Call-ID:" << callId;
-            emit signal_received_dialog(params);
+            post([this, params] { emit signal_received_dialog(params); });
             set_status(MSG_INCOMING);
         } else {
             // One call at a time: a second caller hears busy and the operator sees nothing.
@@ -793,14 +1025,14 @@ void VelPhone::velphone_call_state_changed(
         case PHONE_DIALLING:
         case PHONE_RINGING:
             m_phoneState = PHONE_TALKING;
-            emit signal_start_count_dialog_time();
+            post([this] { emit signal_start_count_dialog_time(); });
             set_status(connected_status());
             break;
         case PHONE_HOLDING:
         case PHONE_HELD:
         case PHONE_TRANSFER_WAIT:
             if (m_phoneState == PHONE_HOLDING)
-                emit signal_stop_hold_music();
+                post([this] { emit signal_stop_hold_music(); });
             m_phoneState = PHONE_TALKING;
             set_status(connected_status());
             break;
@@ -819,9 +1051,11 @@ void VelPhone::velphone_call_state_changed(
             m_callResult = HISTORY_INCOMING_ANSWERED;
         break;
     case LinphoneCallPaused:
+        if (m_resumeAfterRefer && call == m_currentCall)
+            break; // held by the library for the refused REFER; resumed after this iteration
         if (m_phoneState == PHONE_TALKING) {
             m_phoneState = PHONE_HOLDING;
-            emit signal_play_hold_music();
+            post([this] { emit signal_play_hold_music(); });
             set_status(MSG_ON_HOLD);
         } else if (m_phoneState == PHONE_TRANSFER_WAIT) {
             set_status(MSG_ENTER_TRANSFER_NUMBER);
@@ -839,13 +1073,89 @@ void VelPhone::velphone_call_state_changed(
             set_status(MSG_TRANSFER_REMOTE_HOLD);
         }
         break;
+    case LinphoneCallRefered:
+        // The library follows a REFER by itself; the engine ends the call it places (see above).
+        // A call running until now was held by the library for it and is taken back.
+        if (call == m_currentCall && (m_phoneState == PHONE_TALKING || m_phoneState == PHONE_HELD))
+            m_resumeAfterRefer = true;
+        break;
+    case LinphoneCallEnd:
+    case LinphoneCallError:
+        // A call has ended once End (or Error) is reported: from here on a new INVITE is a new
+        // call. The library's Released report can come much later.
+        m_hangupInProgress = false;
+        if (call == m_currentCall && !in_consultation(m_phoneState))
+            end_current_call(call);
+        else if (in_consultation(m_phoneState))
+            end_consultation_leg(call);
+        break;
     case LinphoneCallReleased:
-        on_call_released(call);
+        m_hangupInProgress = false;
         break;
     default:
         break;
     }
     log(message);
+}
+
+void VelPhone::end_current_call(LinphoneCall *call)
+{
+    const LinphoneReason reason = linphone_call_get_reason(call);
+    if (reason == LinphoneReasonNone)
+        post([this] { emit signal_play_terminated_audio(HANGUP_SOUND); });
+    else if (reason != LinphoneReasonBusy)
+        post([this] { emit signal_play_terminated_audio(FAILED_SOUND); });
+    set_status(MSG_READY_TO_DIAL);
+    const int result = m_callResult;
+    const QString remote = m_remoteNumber;
+    post([this, result, remote] { emit signal_dialog_end(result, remote); });
+    if (m_phoneState == PHONE_TRANSFER_WAIT) {
+        bool transferDone = false;
+        {
+            std::lock_guard<std::mutex> lock(m_requestMutex);
+            transferDone = m_transferDone;
+            m_transferDone = false;
+        }
+        // A transferee that hangs up without having reported its call to the target connected
+        // leaves the outcome unknown.
+        if (transferDone && !m_transferPending)
+            post([this] { emit signal_show_transfer_call_result(MSG_TRANSFER_DONE); });
+        else if (transferDone)
+            post([this] { emit signal_show_transfer_call_result(MSG_TRANSFER_UNKNOWN); });
+    }
+    m_transferPending = false;
+    m_resumeAfterRefer = false;
+    m_phoneState = PHONE_READY;
+    forget_call(m_currentCall);
+}
+
+void VelPhone::end_consultation_leg(LinphoneCall *call)
+{
+    if (call == m_currentCall) {
+        forget_call(m_currentCall);
+        bool transferring = false;
+        {
+            std::lock_guard<std::mutex> lock(m_requestMutex);
+            transferring = m_transferDone;
+        }
+        // The held party hung up: the operator learns it now, not at the next 転送 click, and
+        // keeps the consultation call. After an attended transfer its end is expected.
+        if (!transferring)
+            set_status(MSG_NO_TRANSFER_SOURCE);
+    } else if (call == m_transferCall) {
+        forget_call(m_transferCall);
+        if (m_currentCall) {
+            m_phoneState = PHONE_TRANSFER_WAIT;
+            set_status(MSG_ENTER_TRANSFER_NUMBER);
+            post([this] { emit signal_clear_phone_number(); });
+        } else {
+            m_phoneState = PHONE_READY;
+            set_status(MSG_READY_TO_DIAL);
+            const int result = m_callResult;
+            const QString remote = m_remoteNumber;
+            post([this, result, remote] { emit signal_dialog_end(result, remote); });
+        }
+    }
 }
 
 void VelPhone::velphone_transfer_state_changed(LinphoneCall *transferred, LinphoneCallState state)
@@ -854,51 +1164,18 @@ void VelPhone::velphone_transfer_state_changed(LinphoneCall *transferred, Linpho
     // When the REFER is refused or that call fails, the transferred call stays with the operator,
     // held: ending it later must not announce a transfer that never happened.
     log(QStringLiteral("transfer state: ") + from_utf8(linphone_call_state_to_string(state)));
-    if (state != LinphoneCallError || transferred != m_currentCall)
+    if (transferred != m_currentCall)
         return;
-    std::lock_guard<std::mutex> lock(m_requestMutex);
-    m_transferDone = false;
-}
-
-void VelPhone::on_call_released(LinphoneCall *call)
-{
-    m_hangupInProgress = false;
-    if (!in_consultation(m_phoneState)) {
-        // Not the operator's call: a second caller declined as busy, a call the registration
-        // time-out has already ended and reported, or one the library refused on its own.
-        if (!m_currentCall || call != m_currentCall)
-            return;
-        const LinphoneReason reason = linphone_call_get_reason(m_currentCall);
-        if (reason == LinphoneReasonNone)
-            emit signal_play_terminated_audio(HANGUP_SOUND);
-        else if (reason != LinphoneReasonBusy)
-            emit signal_play_terminated_audio(FAILED_SOUND);
-        set_status(MSG_READY_TO_DIAL);
-        emit signal_dialog_end();
-        if (m_phoneState == PHONE_TRANSFER_WAIT) {
-            bool transferDone = false;
-            {
-                std::lock_guard<std::mutex> lock(m_requestMutex);
-                transferDone = m_transferDone;
-                m_transferDone = false;
-            }
-            if (transferDone)
-                emit signal_show_transfer_call_result(MSG_TRANSFER_DONE);
+    if (state == LinphoneCallOutgoingProgress || state == LinphoneCallOutgoingRinging) {
+        if (m_transferPending && !m_transferProgressSeen) {
+            m_transferProgressSeen = true;
+            m_transferDeadline = after_ms(TRANSFER_PROGRESS_MS);
         }
-        m_phoneState = PHONE_READY;
-        forget_call(m_currentCall);
-    } else if (call == m_currentCall) {
-        forget_call(m_currentCall);
-    } else if (call == m_transferCall) {
-        forget_call(m_transferCall);
-        if (m_currentCall) {
-            m_phoneState = PHONE_TRANSFER_WAIT;
-            set_status(MSG_ENTER_TRANSFER_NUMBER);
-            emit signal_clear_phone_number();
-        } else {
-            m_phoneState = PHONE_READY;
-            set_status(MSG_READY_TO_DIAL);
-            emit signal_dialog_end();
-        }
+    } else if (state == LinphoneCallConnected) {
+        m_transferPending = false;
+    } else if (state == LinphoneCallError) {
+        m_transferPending = false;
+        std::lock_guard<std::mutex> lock(m_requestMutex);
+        m_transferDone = false;
     }
 }

@@ -5,9 +5,13 @@
 #include <QStringList>
 #include <QThread>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <functional>
 #include <mutex>
+#include <vector>
 
 #include <linphone/core.h>
 
@@ -34,14 +38,19 @@ enum PhoneState {
 // signals below, and carries out the requests that the user interface leaves for it.
 //
 // Threads and locks:
-// - m_requestMutex guards the pending requests, their texts, "transfer done" and "running".
-//   The GUI thread's setters take only this lock, so they never wait for the core. The loop
-//   sleeps on m_wake under it; every setter and stop() wake it at once.
-// - m_coreMutex guards the core and every other field (calls, phone state, numbers). The
-//   engine thread holds it around each iteration and the executors (all library callbacks
-//   run inside them); the GUI-thread core operations and the queries take it too.
-// - Lock order: m_coreMutex before m_requestMutex, never the other way round.
-// All signals are emitted on the engine thread. The locks are the standard library's, which
+// - m_coreMutex guards the core and every engine field (calls, phone state, numbers). Only the
+//   engine thread takes it: around each iteration, the executors (all library callbacks run
+//   inside them) and the core's destruction. The GUI thread never touches the core.
+// - m_requestMutex guards the pending requests, their texts, the DTMF queue, "transfer done" and
+//   "running". The GUI thread's setters take only this lock, so they never wait for the core.
+//   The loop sleeps on m_wake under it; every setter and stop() wake it at once.
+// - m_snapshotMutex guards the snapshot of the engine's state that the queries answer from; the
+//   engine publishes it after each pass, before it emits that pass's signals, so a slot that
+//   queries after a signal sees at least the state the signal told of.
+// - Lock order: m_coreMutex before m_requestMutex, m_coreMutex before m_snapshotMutex; the
+//   request and snapshot locks are never held together.
+// All signals are emitted on the engine thread, after the core lock has been released: the
+// library's reports only collect them. The locks are the standard library's, which
 // ThreadSanitizer understands (Qt's own mutexes are invisible to it in a non-instrumented Qt).
 class VelPhone : public QThread
 {
@@ -60,7 +69,8 @@ public:
     void request_re_register();
     void stop();
 
-    // Queries (GUI thread): read under the core lock, so each answer is consistent.
+    // Queries (GUI thread): answered from the snapshot the engine last published, so they never
+    // wait for the SIP library and each answer is consistent.
     bool is_incoming_ringing() const;
     bool is_in_call() const;
     bool is_idle() const;
@@ -69,17 +79,23 @@ public:
     QString get_remote_number() const;
     QString get_last_dialled_number() const;
 
-    // Direct core operations (any thread; serialised with the engine by the core lock).
+    // Operations on the core, handed to the engine thread. send_dtmf queues the digit: digits
+    // go out in order, each once the previous event has been sent. re_register serves a pending
+    // re-registration request; apply_sound_settings selects the stored devices.
     void send_dtmf(char digit);
     void re_register();
     void apply_sound_settings();
+    // Re-scans the sound devices on the engine thread and returns their names; waits at most
+    // DEVICE_LIST_WAIT_MS for the engine and otherwise answers with the last list it made.
     QMap<QString, QStringList> get_sound_devices();
 
 signals:
     void signal_registration_state(const QString &status, const QString &userId);
     void signal_received_dialog(const QMap<QString, QString> &params);
     void signal_update_dialog_status(const QString &status);
-    void signal_dialog_end();
+    // The ended call's result code and remote number travel with its end: by the time the
+    // receiver runs, the engine may already be presenting the next call.
+    void signal_dialog_end(int callResult, const QString &remoteNumber);
     void signal_start_count_dialog_time();
     void signal_show_operator_login();
     void signal_clear_phone_number();
@@ -101,8 +117,22 @@ private:
         bool transfer = false;
         bool hangup = false;
         bool answer = false;
+        bool applySound = false;
+        bool listDevices = false;
         QString dialNumber;
         QString transferNumber;
+    };
+
+    // What the queries answer; published by the engine thread.
+    struct Snapshot
+    {
+        int phoneState = PHONE_READY;
+        int callResult = 0;
+        bool idle = true;
+        bool incomingRinging = false;
+        bool inCall = false;
+        QString remoteNumber;
+        QString lastDialledNumber;
     };
 
     static void on_registration_state_changed(LinphoneCore *core, LinphoneProxyConfig *config,
@@ -131,6 +161,18 @@ private:
     void do_hangup();
     void do_answer();
     void terminate_and_release(LinphoneCall *&call);
+    void end_current_call(LinphoneCall *call);
+    void end_consultation_leg(LinphoneCall *call);
+    void send_queued_dtmf();
+    void settle_unconfirmed_transfer();
+    void refuse_referred_calls();
+    void list_sound_devices_locked();
+    void shut_down_core();
+    void publish_snapshot();
+    void flush_signals();
+    // Collects a signal for emission once the core lock is released.
+    void post(std::function<void()> emission);
+    static VelPhone *engine_of(LinphoneCore *core);
 
     bool is_idle_locked() const;
     bool is_engine_thread() const;
@@ -147,6 +189,13 @@ private:
     LinphoneProxyConfig *m_proxy = nullptr;
     LinphoneCall *m_currentCall = nullptr;
     LinphoneCall *m_transferCall = nullptr;
+    // Calls the library started on its own for a REFER from the remote party; ended at once.
+    std::vector<LinphoneCall *> m_referredCalls;
+    bool m_resumeAfterRefer = false;
+    // A blind transfer whose outcome the transferee has not reported yet.
+    bool m_transferPending = false;
+    bool m_transferProgressSeen = false;
+    std::chrono::steady_clock::time_point m_transferDeadline;
     QMap<QString, QString> m_account;
     QString m_remoteNumber;
     QString m_lastDialledNumber;
@@ -157,11 +206,20 @@ private:
     bool m_hangupInProgress = false;
     FILE *m_coreLog = nullptr;
     LinphoneLoggingServiceCbs *m_logCbs = nullptr;
+    std::vector<std::function<void()>> m_outbox; // engine thread only
+    std::chrono::steady_clock::time_point m_nextDtmfAt;
+
+    mutable std::mutex m_snapshotMutex;
+    Snapshot m_snapshot;
+    QMap<QString, QStringList> m_devices;
+    int m_devicesGeneration = 0;
+    std::condition_variable m_devicesListed; // with m_snapshotMutex
 
     std::mutex m_requestMutex;
     std::condition_variable m_wake;
     Requests m_requests;
     bool m_reRegisterRequested = false;
+    std::deque<char> m_dtmfQueue;
     bool m_transferDone = false;
     bool m_running = true;
 };

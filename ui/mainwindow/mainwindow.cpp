@@ -1,11 +1,11 @@
 #include "mainwindow.h"
-#include "ui_mainwindow.h"
 #include "settingskeys.h"
+#include "ui_mainwindow.h"
 
 #include "aboutwindow.h"
-#include "calltime.h"
 #include "accountsetting.h"
 #include "appdir.h"
+#include "calltime.h"
 #include "constants.h"
 #include "dialogincommingwindow.h"
 #include "historywindow.h"
@@ -466,7 +466,7 @@ void MainWindow::slot_update_dialog_status(QString status)
     ui->dialogStatus->setText(status);
 }
 
-void MainWindow::slot_dialog_end()
+void MainWindow::slot_dialog_end(int callResult, const QString &remoteNumber)
 {
     if (m_remoteSite && m_remoteSite->isVisible()) {
         if (m_hideRemoteSiteWithoutDelay)
@@ -483,10 +483,11 @@ void MainWindow::slot_dialog_end()
     slot_stop_hold_music();
 
     m_lastCallDuration = call_time_since(m_callStartTime);
-    const int result = m_phone->get_call_result();
+    // The ended call's own values: the engine may already be presenting the next call.
+    const int result = callResult;
     QMap<QString, QString> row;
     row[ROW_STATUS] = QString::number(result);
-    row[ROW_PHONE_NUMBER] = m_phone->get_remote_number();
+    row[ROW_PHONE_NUMBER] = remoteNumber;
     row[ROW_DIALOG_TIME] = result == HISTORY_INCOMING_MISSED || result == HISTORY_OUTGOING_UNANSWERED
         ? ZERO_DURATION
         : m_lastCallDuration;

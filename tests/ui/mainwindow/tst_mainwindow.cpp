@@ -303,7 +303,7 @@ void tst_MainWindow::endOfCallResetsDisplay()
     BarFixture bar;
     bar.window()->slot_start_count_dialog_time();
     QTest::keyClicks(bar.window(), QStringLiteral("55"));
-    bar.window()->slot_dialog_end();
+    bar.window()->slot_dialog_end(HISTORY_OUTGOING_UNANSWERED, QStringLiteral("55"));
     QCOMPARE(bar.number(), QString());
     QCOMPARE(bar.label("dialogTime")->text(), QString());
     QVERIFY(bar.button("deleteButton")->isHidden());
