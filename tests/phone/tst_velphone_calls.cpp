@@ -23,6 +23,7 @@ private slots:
     void outgoing_answered_and_busy();
     void hold_and_resume_from_both_sides();
     void stop_during_a_call_sends_bye();
+    void back_to_back_calls_each_ring_and_end_with_their_own_values();
 };
 
 namespace {
@@ -119,6 +120,16 @@ void tst_VelPhoneCalls::second_invite_busy_dtmf_on_the_wire_and_local_hangup()
     rig.phone()->send_dtmf('#');
     QTRY_COMPARE_WITH_TIMEOUT(media.telephoneEvents(), QStringLiteral("1#"), 5000);
     QCOMPARE(rig.spy().names(), QStringList());
+
+    // Digits typed faster than an event lasts are queued, not dropped: all arrive, in order.
+    const QByteArray typed("1357924680");
+    for (const char digit : typed) {
+        rig.phone()->send_dtmf(digit);
+        QTest::qWait(80);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(
+        media.telephoneEvents(), QStringLiteral("1#") + QString::fromLatin1(typed), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(media.endedEvents(), 2 + typed.size(), 5000);
 
     // Two hang-up clicks within one release: one BYE, one end.
     rig.phone()->request_hangup();
@@ -286,6 +297,59 @@ void tst_VelPhoneCalls::stop_during_a_call_sends_bye()
     QVERIFY(rig.phone()->wait(10000));
     QVERIFY(rig.phone()->isFinished());
     QVERIFY2(caller.waitForFinished(10000), qPrintable(caller.report()));
+    QVERIFY2(registrar.waitForFinished(10000), qPrintable(registrar.report()));
+}
+
+void tst_VelPhoneCalls::back_to_back_calls_each_ring_and_end_with_their_own_values()
+{
+    // An ACD offers the next call the moment the last one ends: each must ring (not be refused
+    // busy while the library still releases the previous one), and each end must carry its own
+    // call's result and number, whatever arrived since.
+    PhoneRig rig;
+    SippPeer registrar(SippScenario::registrar());
+    QVERIFY(rig.startRegistered(registrar));
+    constexpr int CALLS = 30;
+    QTemporaryDir dir;
+    QFile numbers(dir.filePath(QStringLiteral("callers.csv")));
+    QVERIFY(numbers.open(QIODevice::WriteOnly));
+    numbers.write("SEQUENTIAL\n");
+    QStringList expected;
+    for (int i = 0; i < CALLS; ++i) {
+        const QString number = QString::number(5000 + i);
+        numbers.write((number + QStringLiteral(";\n")).toLatin1());
+        expected << number;
+    }
+    numbers.close();
+    SippPeer caller(SippScenario::caller(
+        awaitAnswer(200) + callerRequest(QStringLiteral("BYE"), 2) + expectResponse(200), sdp()));
+    aim(caller, registrar);
+    caller.set(QStringLiteral("FROM"), QStringLiteral("<sip:[field0]@127.0.0.1:%1>").arg(caller.port()));
+    caller.setCalls(CALLS);
+    caller.addArguments({ QStringLiteral("-l"), QStringLiteral("1"), QStringLiteral("-r"),
+        QStringLiteral("1000"), QStringLiteral("-inf"), numbers.fileName() });
+    rig.spy().clear();
+    QVERIFY(caller.start());
+
+    // Every call rings and is answered as soon as it does.
+    QElapsedTimer waited;
+    waited.start();
+    while (rig.spy().count("signal_dialog_end") < CALLS && waited.elapsed() < 60000 && caller.isRunning()) {
+        if (rig.phone()->is_incoming_ringing())
+            rig.phone()->request_answer();
+        QTest::qWait(5);
+    }
+    QVERIFY2(caller.waitForFinished(20000), qPrintable(caller.report().left(3000)));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.spy().count("signal_dialog_end"), CALLS, 10000);
+    QCOMPARE(rig.spy().count("signal_received_dialog"), CALLS);
+    QStringList ended;
+    for (const SignalLog::Entry &entry : rig.spy().entries()) {
+        if (entry.name != "signal_dialog_end")
+            continue;
+        QCOMPARE(entry.args.value(0).toInt(), 1);
+        ended << entry.args.value(1).toString();
+    }
+    QCOMPARE(ended, expected);
+    QVERIFY(rig.stopPhone());
     QVERIFY2(registrar.waitForFinished(10000), qPrintable(registrar.report()));
 }
 

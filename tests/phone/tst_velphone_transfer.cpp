@@ -21,6 +21,8 @@ private slots:
     void refused_transfer_leaves_the_call_up();
     void attended_transfer_after_a_consultation_hung_up();
     void held_party_vanishes_during_the_consultation();
+    void refer_from_the_remote_party_is_refused();
+    void transfer_without_outcome_is_left_to_the_operator();
 };
 
 namespace {
@@ -71,6 +73,30 @@ bool answerAndHold(PhoneRig &rig, SippPeer &caller, const SippPeer &registrar)
         return false;
     rig.phone()->request_transfer(QString());
     return rig.reach(PHONE_TRANSFER_WAIT, MSG_ENTER_TRANSFER_NUMBER);
+}
+// The steps of a transfer target that rings and is then cancelled by the phone.
+QString ringsUntilCancelled()
+{
+    return respond(180, QStringLiteral("Ringing"), true)
+        + QStringLiteral(
+            "<recv request=\"CANCEL\">\n<action>\n"
+            "<ereg regexp=\"[0-9]+\" search_in=\"hdr\" header=\"CSeq:\" assign_to=\"invitecseq\"/>\n"
+            "</action>\n</recv>\n")
+        + respond(200, QStringLiteral("OK"))
+        + QStringLiteral(
+            "<send><![CDATA[\nSIP/2.0 487 Request Terminated\n[last_Via:]\n[last_From:]\n"
+            "[last_To:];tag=[pid]peer[call_number]\n[last_Call-ID:]\nCSeq: [$invitecseq] INVITE\n"
+            "Content-Length: 0\n\n]]></send>\n")
+        + ACK;
+}
+
+// The caller's side while the phone deals with its REFER: the library holds the call to place
+// the target call, the phone resumes it, and the library reports the cancelled target call in
+// two NOTIFYs.
+QString answersWhileReferred()
+{
+    return reinvite(QStringLiteral("recvonly"), 2) + reinvite(QStringLiteral("sendrecv"), 3)
+        + expect(QStringLiteral("NOTIFY")) + expect(QStringLiteral("NOTIFY"));
 }
 } // namespace
 
@@ -301,12 +327,14 @@ void tst_VelPhoneTransfer::held_party_vanishes_during_the_consultation()
     rig.phone()->request_dial(TARGET);
     QVERIFY2(rig.reach(PHONE_TRANSFER_TALKING, MSG_TRANSFER_IN_CALL), qPrintable(rig.spy().dump()));
 
-    // The caller's BYE passes silently: the operator still talks to the target.
+    // The caller's BYE is told at once on the status line; the operator still talks to the target.
     rig.spy().clear();
     QVERIFY2(caller.waitForFinished(10000), qPrintable(caller.report()));
+    QTRY_COMPARE(PhoneRig::statusTexts(rig.spy()), QStringList({ MSG_NO_TRANSFER_SOURCE }));
     QTest::qWait(200);
-    QCOMPARE(rig.spy().names(), QStringList());
+    QCOMPARE(rig.spy().names(), QStringList({ "signal_update_dialog_status" }));
     QCOMPARE(rig.phone()->get_phone_state(), int(PHONE_TRANSFER_TALKING));
+    rig.spy().clear();
 
     // A transfer now has nothing to transfer: the consultation call becomes the call.
     rig.phone()->request_transfer(QString());
@@ -326,6 +354,90 @@ void tst_VelPhoneTransfer::held_party_vanishes_during_the_consultation()
     QCOMPARE(rig.phone()->get_phone_state(), int(PHONE_READY));
     QVERIFY(rig.stopPhone());
     QVERIFY2(target.waitForFinished(10000), qPrintable(target.report()));
+}
+
+void tst_VelPhoneTransfer::refer_from_the_remote_party_is_refused()
+{
+    // The customer's side sends a REFER: the library would call the target by itself, a leg the
+    // engine does not know and the operator could not end. The phone ends that call at once and
+    // the operator's call goes on.
+    PhoneRig rig;
+    SippPeer registrar(SippScenario::registrar({ { TARGET, ringsUntilCancelled() } }));
+    registrar.setCalls(2);
+    QVERIFY(rig.startRegistered(registrar));
+    SippPeer caller(SippScenario::caller(awaitAnswer(200) + pause(300)
+            + callerRequest(QStringLiteral("REFER"), 2, QString(),
+                QStringLiteral("Refer-To: <sip:%1@127.0.0.1>\nReferred-By: {{FROM}}\n").arg(TARGET))
+            + expectResponse(202) + answersWhileReferred() + pause(300)
+            + callerRequest(QStringLiteral("BYE"), 3) + expectResponse(200),
+        sdp()));
+    PhoneRig::aim(caller, registrar, CALLER);
+    QVERIFY(caller.start());
+    QTRY_VERIFY_WITH_TIMEOUT(rig.phone()->is_incoming_ringing(), 10000);
+    rig.phone()->request_answer();
+    QVERIFY2(rig.reach(PHONE_TALKING, MSG_IN_CALL), qPrintable(rig.spy().dump()));
+    rig.spy().clear();
+
+    QVERIFY2(caller.waitForFinished(20000), qPrintable(caller.report() + registrar.report()));
+    QTRY_VERIFY_WITH_TIMEOUT(rig.spy().contains("signal_dialog_end"), 10000);
+    // Nothing of the REFER reached the operator: no hold, no new call; the call ended as one.
+    QVERIFY2(!rig.spy().contains("signal_play_hold_music"), qPrintable(rig.spy().dump()));
+    QVERIFY2(!rig.spy().contains("signal_received_dialog"), qPrintable(rig.spy().dump()));
+    QCOMPARE(rig.spy().last("signal_dialog_end"), QVariantList({ 1, CALLER }));
+    QCOMPARE(rig.spy().count("signal_dialog_end"), 1);
+    QCOMPARE(rig.phone()->get_phone_state(), int(PHONE_READY));
+
+    // Before the BYE the call sent audio both ways again.
+    const QString lastOffer = lastInviteBody(caller);
+    QVERIFY2(lastOffer.isEmpty() || offersToSend(lastOffer), qPrintable(lastOffer));
+    // The target rang and was cancelled by the phone.
+    QVERIFY(!registrar.received(QStringLiteral("CANCEL")).isEmpty());
+    QVERIFY(rig.stopPhone());
+    QVERIFY2(registrar.waitForFinished(10000), qPrintable(registrar.report()));
+}
+
+void tst_VelPhoneTransfer::transfer_without_outcome_is_left_to_the_operator()
+{
+    // The transferee's first NOTIFY overtakes the 202 (a proxy with several workers reorders
+    // them); the library refuses it and this transferee sends no other. The operator is told
+    // that the outcome is unknown and keeps the held call.
+    PhoneRig rig;
+    // sipp keeps the REFER's headers, sends the NOTIFY, sees it refused, and only then accepts.
+    QString keepRefer = QStringLiteral("<recv request=\"REFER\">\n<action>\n");
+    for (const char *header : { "Via", "From", "To", "CSeq" })
+        keepRefer += QStringLiteral(
+            "<ereg regexp=\".*\" search_in=\"hdr\" header=\"%1:\" assign_to=\"refer%1\"/>\n")
+                         .arg(QLatin1String(header));
+    keepRefer += QStringLiteral("</action>\n</recv>\n");
+    const QString accept = QStringLiteral(
+        "<send><![CDATA[\nSIP/2.0 202 Accepted\nVia: [$referVia]\nFrom: [$referFrom]\nTo: [$referTo]\n"
+        "Call-ID: [call_id]\nCSeq: [$referCSeq]\nContent-Length: 0\n\n]]></send>\n");
+    const QString early = answer(200, QString()) + reinvite(QStringLiteral("recvonly"), 2) + keepRefer
+        + referNotify(false, 101, 100, QStringLiteral("Trying"))
+        + QStringLiteral("<recv response=\"491\"/>\n") + accept + expect(QStringLiteral("BYE"));
+    SippPeer peer(SippScenario::registrar(early));
+    peer.setCalls(2);
+    QVERIFY(rig.startRegistered(peer));
+    rig.phone()->request_dial(CALLEE);
+    QVERIFY2(rig.reach(PHONE_TALKING, MSG_IN_CALL), qPrintable(rig.spy().dump()));
+    rig.phone()->request_transfer(QString());
+    QVERIFY2(rig.reach(PHONE_TRANSFER_WAIT, MSG_ENTER_TRANSFER_NUMBER), qPrintable(rig.spy().dump()));
+    rig.spy().clear();
+    rig.phone()->request_transfer(TARGET);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.spy().contains("signal_show_transfer_call_result"), 15000);
+    QCOMPARE(rig.spy().last("signal_show_transfer_call_result").value(0).toString(), MSG_TRANSFER_UNKNOWN);
+    QCOMPARE(rig.phone()->get_phone_state(), int(PHONE_TRANSFER_WAIT));
+    QVERIFY(peer.received(QStringLiteral("BYE")).isEmpty());
+
+    // 切断 ends the held call as one call; no transfer is announced.
+    rig.spy().clear();
+    rig.phone()->request_hangup();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.spy().contains("signal_dialog_end"), 10000);
+    QTest::qWait(200);
+    QCOMPARE(rig.spy().last("signal_dialog_end"), QVariantList({ 2, CALLEE }));
+    QVERIFY(!rig.spy().contains("signal_show_transfer_call_result"));
+    QVERIFY(rig.stopPhone());
+    QVERIFY2(peer.waitForFinished(10000), qPrintable(peer.report()));
 }
 
 QTEST_GUILESS_MAIN(tst_VelPhoneTransfer)
