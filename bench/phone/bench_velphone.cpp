@@ -1,5 +1,6 @@
 // Engine figures: request to wire latency (dial -> INVITE at the peer, answer -> 200 OK at the
-// peer), core creation and destruction time, and the process's CPU use while the engine idles.
+// peer), core creation and destruction time, stopping while the registrar is silent, and the
+// process's CPU use while the engine idles.
 // Prints a table; asserts nothing.
 #include "phonerig.h"
 #include "sipscenario.h"
@@ -9,6 +10,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTest>
+#include <QUdpSocket>
 
 #include <algorithm>
 #include <chrono>
@@ -127,6 +129,29 @@ void core_lifetime(QVector<double> &create, QVector<double> &destroy)
     }
 }
 
+// Exit with the phone registered at a registrar that has gone silent: the un-REGISTER is never
+// answered, and stopping must not wait for it.
+QVector<double> stop_with_silent_registrar()
+{
+    QVector<double> ms;
+    for (int i = 0; i < 5; ++i) {
+        PhoneRig rig;
+        SippPeer registrar(SippScenario::registrar());
+        if (!rig.startRegistered(registrar))
+            return {};
+        const int port = registrar.port();
+        registrar.kill();
+        // The port now swallows what arrives: no answer, and no ICMP refusal either.
+        QUdpSocket silent;
+        silent.bind(QHostAddress::LocalHost, quint16(port));
+        QElapsedTimer timer;
+        timer.start();
+        rig.stopPhone();
+        ms << timer.nsecsElapsed() / 1e6;
+    }
+    return ms;
+}
+
 double idle_cpu_percent()
 {
     PhoneRig rig;
@@ -155,6 +180,7 @@ int main(int argc, char **argv)
     QVector<double> create;
     QVector<double> destroy;
     core_lifetime(create, destroy);
+    const QVector<double> silentStop = stop_with_silent_registrar();
     const double idle = idle_cpu_percent();
 
     std::printf("%-34s %10s %10s %6s\n", "engine", "median", "p95", "n");
@@ -162,6 +188,7 @@ int main(int argc, char **argv)
     print_row("request_answer -> 200 OK at peer", answer, "ms");
     print_row("core creation (constructor)", create, "ms");
     print_row("core destruction (stop + wait)", destroy, "ms");
+    print_row("stop, registrar silent", silentStop, "ms");
     std::printf(
         "%-34s %10.2f %10s %6s  %%CPU of one core (whole process, 5 s)\n", "idle engine", idle, "", "");
     return dial.isEmpty() || answer.isEmpty() ? 1 : 0;
