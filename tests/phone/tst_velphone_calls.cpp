@@ -66,8 +66,16 @@ void tst_VelPhoneCalls::incoming_answered_then_remote_bye()
     QCOMPARE(rig.phone()->get_call_result(), 3);
     QCOMPARE(rig.phone()->get_remote_number(), CALLER);
 
+    // A receiver connected directly runs on the engine thread; its queries must not wait for a
+    // lock the engine still holds.
+    QStringList seenStates;
+    QObject::connect(
+        rig.phone(), &VelPhone::signal_update_dialog_status, rig.phone(),
+        [&](const QString &) { seenStates << QString::number(rig.phone()->get_phone_state()); },
+        Qt::DirectConnection);
     rig.phone()->request_answer();
     QTRY_VERIFY_WITH_TIMEOUT(rig.spy().contains("signal_dialog_end"), 10000);
+    QCOMPARE(seenStates, QStringList({ QString::number(PHONE_TALKING), QString::number(PHONE_READY) }));
     QVERIFY2(caller.waitForFinished(10000), qPrintable(caller.report()));
     QCOMPARE(rig.spy().names(),
         QStringList({ "signal_received_dialog", "signal_update_dialog_status",

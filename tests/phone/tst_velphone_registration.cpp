@@ -152,6 +152,27 @@ void tst_VelPhoneRegistration::re_registration_unregisters_then_registers_new_ac
     const QVector<SipMessage> all = registrar.received(QStringLiteral("REGISTER"));
     QCOMPARE(all.size(), 6);
     QVERIFY(all[5].header(QStringLiteral("From")).contains(QStringLiteral("sip:1002@")));
+
+    // The old server has gone silent (it neither answers nor refuses): a new account at another
+    // server still registers at once, without waiting for the old one's answer.
+    PhoneRig second;
+    SippPeer old(SippScenario::registrar());
+    QVERIFY(second.startRegistered(old));
+    const int oldPort = old.port();
+    old.kill();
+    QUdpSocket silent;
+    QVERIFY(silent.bind(QHostAddress::LocalHost, quint16(oldPort)));
+    SippPeer next(SippScenario::registrar());
+    next.set(QStringLiteral("PASSWORD"), PhoneRig::PASSWORD);
+    QVERIFY(next.start());
+    second.saveAccount(QStringLiteral("1003"), PhoneRig::PASSWORD, next.port());
+    second.spy().clear();
+    second.phone()->request_re_register();
+    QTRY_VERIFY2_WITH_TIMEOUT(second.spy().last("signal_registration_state")
+            == QVariantList({ REG_STATUS_SUCCESSFUL, QStringLiteral("1003") }),
+        qPrintable(second.spy().dump() + next.report()), 10000);
+    QVERIFY(second.stopPhone());
+    QVERIFY2(next.waitForFinished(10000), qPrintable(bounded(next)));
 }
 
 void tst_VelPhoneRegistration::core_log_only_in_debug_mode_and_rotates()
