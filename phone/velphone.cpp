@@ -1091,6 +1091,9 @@ void VelPhone::velphone_call_state_changed(
         break;
     case LinphoneCallReleased:
         m_hangupInProgress = false;
+        // The library keeps a log entry of every call in memory; the history lives in our store,
+        // so the entries are dropped rather than kept for a whole shift.
+        linphone_core_clear_call_logs(m_core);
         break;
     default:
         break;
