@@ -14,6 +14,14 @@ INSERT INTO settings VALUES(1, 'address', 'sip.example.test');
 INSERT INTO settings VALUES(1, 'port', '5060');
 INSERT INTO settings VALUES(1, 'userId', '1001');
 INSERT INTO settings VALUES(1, 'password', 'change-me');
+-- Secure transport (see README, "Secure transport"): uncomment for SIP over TLS with
+-- encrypted media; without these rows the phone uses UDP and plain RTP. With 'tls' an empty
+-- port means 5061; tlsCaFile is relative to the application directory (absent: the system's
+-- CAs); tlsVerify '0' accepts any server certificate and is unsafe.
+-- INSERT INTO settings VALUES(1, 'transport', 'tls');
+-- INSERT INTO settings VALUES(1, 'srtp', 'mandatory');
+-- INSERT INTO settings VALUES(1, 'tlsCaFile', 'data/callcentre-ca.pem');
+-- INSERT INTO settings VALUES(1, 'tlsVerify', '1');
 -- ... and the call centre's CTI server (host[:port]; the status goes to
 -- https://<operatorAddress>/quick/actions/cti.php when the account is saved).
 INSERT INTO settings VALUES(1, 'operatorAddress', 'cti.example.test');

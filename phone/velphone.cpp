@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <thread>
 
+#include <bctoolbox/logging.h>
 #include <linphone/logging.h>
 
 namespace {
@@ -39,6 +40,19 @@ constexpr int REGISTRATION_EXPIRES_SECONDS = 60;
 constexpr int RANDOM_PORT = -1;
 
 const QString REGISTRATION_TIMEOUT_MESSAGE = QStringLiteral("timeout");
+
+// Values of the account's secure-transport keys; an absent or empty key is the first choice.
+const QString TRANSPORT_UDP = QStringLiteral("udp");
+const QString TRANSPORT_TCP = QStringLiteral("tcp");
+const QString TRANSPORT_TLS = QStringLiteral("tls");
+const QString SRTP_OFF = QString();
+const QString SRTP_OPTIONAL = QStringLiteral("optional");
+const QString SRTP_MANDATORY = QStringLiteral("mandatory");
+const QString TLS_VERIFY_ON = QStringLiteral("1");
+const QString TLS_VERIFY_OFF = QStringLiteral("0");
+const QString DEFAULT_TLS_PORT = QStringLiteral("5061");
+// The certificates the system trusts, used when the account names no CA file of its own.
+const QString SYSTEM_CA_FILE = QStringLiteral("/etc/ssl/certs/ca-certificates.crt");
 const QString DAY_FORMAT = QStringLiteral("yyyyMMdd");
 
 // The core keeps no database, call history, zrtp cache or config file of its own: all it
@@ -97,6 +111,61 @@ bool has_ended(const LinphoneCall *call)
 std::chrono::steady_clock::time_point after_ms(int msecs)
 {
     return std::chrono::steady_clock::now() + std::chrono::milliseconds(msecs);
+}
+
+// The library says why it refused a server's certificate only in its log: the verification
+// reports each certificate of the chain with the failed checks as flags. The last non-empty
+// flags are kept here for the engine to explain a failed TLS registration. Library threads log
+// too, hence the lock.
+std::mutex s_tlsVerdictMutex;
+QString s_tlsVerdict;
+const QString CERTIFICATE_REPORT = QStringLiteral("Found certificate depth=");
+const QString CERTIFICATE_FLAGS = QStringLiteral("flags=[");
+
+void note_tls_verdict(LinphoneLoggingService *, const char *, LinphoneLogLevel, const char *message)
+{
+    const QString text = QString::fromUtf8(message);
+    if (!text.startsWith(CERTIFICATE_REPORT))
+        return;
+    const int start = text.indexOf(CERTIFICATE_FLAGS);
+    const int end = text.indexOf(QLatin1Char(']'), start);
+    if (start < 0 || end < 0)
+        return;
+    const QString flags = text.mid(start + CERTIFICATE_FLAGS.size(), end - start - CERTIFICATE_FLAGS.size());
+    if (flags.trimmed().isEmpty())
+        return;
+    std::lock_guard<std::mutex> lock(s_tlsVerdictMutex);
+    s_tlsVerdict = flags.trimmed();
+}
+
+// The certificate reports are ordinary messages of the SIP stack, below what the library logs
+// unless the core log is on; they are let through only while a TLS registration is under way.
+const char SIP_STACK_LOG_DOMAIN[] = "belle-sip";
+
+QString take_tls_verdict()
+{
+    std::lock_guard<std::mutex> lock(s_tlsVerdictMutex);
+    QString verdict;
+    verdict.swap(s_tlsVerdict);
+    return verdict;
+}
+
+// The library's flag words in the operator's and administrator's terms.
+QString explain_tls_verdict(const QString &flags)
+{
+    static const QList<QPair<QString, QString>> reasons = {
+        { QStringLiteral("not-trusted"), QStringLiteral("unknown CA") },
+        { QStringLiteral("CN-mismatch"), QStringLiteral("host name mismatch") },
+        { QStringLiteral("expired"), QStringLiteral("expired") },
+        { QStringLiteral("future-validity"), QStringLiteral("not yet valid") },
+        { QStringLiteral("revoked"), QStringLiteral("revoked") },
+    };
+    QStringList said;
+    for (const auto &reason : reasons) {
+        if (flags.split(QLatin1Char(' '), Qt::SkipEmptyParts).contains(reason.first))
+            said << reason.second;
+    }
+    return said.isEmpty() ? flags : said.join(QStringLiteral(", "));
 }
 } // namespace
 
@@ -219,6 +288,10 @@ void VelPhone::create_core()
     linphone_core_add_callbacks(m_core, cbs);
     linphone_core_cbs_unref(cbs);
 
+    m_tlsLogCbs = linphone_factory_create_logging_service_cbs(factory);
+    linphone_logging_service_cbs_set_log_message_written(m_tlsLogCbs, note_tls_verdict);
+    linphone_logging_service_add_callbacks(linphone_logging_service_get(), m_tlsLogCbs);
+
     // With no message database an incoming SIP MESSAGE would crash the library; an operator
     // phone has no chat, so messages are refused.
     linphone_core_disable_chat(m_core, LinphoneReasonNotAcceptable);
@@ -257,6 +330,10 @@ void VelPhone::destroy_core()
     linphone_core_unref(m_core);
     m_core = nullptr;
     m_proxy = nullptr;
+    watch_tls_handshake(false);
+    linphone_logging_service_remove_callbacks(linphone_logging_service_get(), m_tlsLogCbs);
+    linphone_logging_service_cbs_unref(m_tlsLogCbs);
+    m_tlsLogCbs = nullptr;
     close_core_log();
 }
 
@@ -402,16 +479,23 @@ void VelPhone::do_register()
         post([this, leaving] { emit signal_registration_state(REG_STATUS_UNREGISTER, leaving); });
     }
     m_account = m_store->get_account_settings();
+    const QString transport
+        = m_account.value(KEY_TRANSPORT).isEmpty() ? TRANSPORT_UDP : m_account.value(KEY_TRANSPORT);
     const QString address = m_account.value(KEY_ADDRESS);
-    const QString port = m_account.value(KEY_PORT);
+    QString port = m_account.value(KEY_PORT);
+    if (port.isEmpty() && transport == TRANSPORT_TLS)
+        port = DEFAULT_TLS_PORT;
     const QString userId = m_account.value(KEY_USER_ID);
     const QString password = m_account.value(KEY_PASSWORD);
     if (address.isEmpty() || port.isEmpty() || userId.isEmpty() || password.isEmpty())
         return;
 
+    // Over UDP the addresses stay as they always were; otherwise they name the transport.
+    const QString uriTail
+        = transport == TRANSPORT_UDP ? QString() : QStringLiteral(";transport=") + transport;
     LinphoneFactory *factory = linphone_factory_get();
     const QString identity
-        = QStringLiteral("sip:") + userId + QLatin1Char('@') + address + QLatin1Char(':') + port;
+        = QStringLiteral("sip:") + userId + QLatin1Char('@') + address + QLatin1Char(':') + port + uriTail;
     LinphoneAddress *identityAddress
         = linphone_factory_create_address(factory, identity.toUtf8().constData());
     if (!identityAddress)
@@ -424,6 +508,17 @@ void VelPhone::do_register()
         linphone_core_remove_proxy_config(m_core, static_cast<LinphoneProxyConfig *>(configs->data));
     m_registered = false;
 
+    // A setting the engine cannot honour stops here: registering over a weaker transport or with
+    // plain media instead would hide the mistake from everyone.
+    const QString refusal = apply_transport(transport);
+    const QString mediaRefusal = refusal.isEmpty() ? apply_media_encryption() : QString();
+    if (!refusal.isEmpty() || !mediaRefusal.isEmpty()) {
+        linphone_address_unref(identityAddress);
+        log(refusal + mediaRefusal + QStringLiteral(": not registered"));
+        post([this, userId] { emit signal_registration_state(REG_STATUS_FAILED, userId); });
+        return;
+    }
+
     LinphoneAuthInfo *auth
         = linphone_factory_create_auth_info(factory, linphone_address_get_username(identityAddress), nullptr,
             password.toUtf8().constData(), nullptr, nullptr, nullptr);
@@ -433,7 +528,8 @@ void VelPhone::do_register()
 
     LinphoneProxyConfig *config = linphone_core_create_proxy_config(m_core);
     linphone_proxy_config_set_identity_address(config, identityAddress);
-    linphone_proxy_config_set_server_addr(config, (address + QLatin1Char(':') + port).toUtf8().constData());
+    const QString server = QStringLiteral("sip:") + address + QLatin1Char(':') + port + uriTail;
+    linphone_proxy_config_set_server_addr(config, server.toUtf8().constData());
     linphone_proxy_config_set_expires(config, REGISTRATION_EXPIRES_SECONDS);
     linphone_proxy_config_enable_register(config, true);
     linphone_address_unref(identityAddress);
@@ -444,6 +540,84 @@ void VelPhone::do_register()
 
     apply_sound_settings_locked();
     linphone_core_iterate(m_core);
+}
+
+QString VelPhone::apply_transport(const QString &transport)
+{
+    if (transport != TRANSPORT_UDP && transport != TRANSPORT_TCP && transport != TRANSPORT_TLS)
+        return QStringLiteral("account: unknown transport \"%1\" (udp, tcp or tls)").arg(transport);
+    if (transport == TRANSPORT_TLS) {
+        const QString refusal = apply_tls_settings();
+        if (!refusal.isEmpty())
+            return refusal;
+    }
+    if (transport == m_transport)
+        return QString();
+    // Over TCP and TLS the phone listens on no SIP port at all: it connects to its server and
+    // takes the server's requests on that connection. Nobody else can reach its SIP stack.
+    LinphoneTransports *transports = linphone_factory_create_transports(linphone_factory_get());
+    linphone_transports_set_udp_port(transports, transport == TRANSPORT_UDP ? RANDOM_PORT : 0);
+    linphone_transports_set_tcp_port(transports, transport == TRANSPORT_TCP ? LC_SIP_TRANSPORT_DONTBIND : 0);
+    linphone_transports_set_tls_port(transports, transport == TRANSPORT_TLS ? LC_SIP_TRANSPORT_DONTBIND : 0);
+    linphone_transports_set_dtls_port(transports, 0);
+    const LinphoneStatus status = linphone_core_set_transports(m_core, transports);
+    linphone_transports_unref(transports);
+    if (status != 0)
+        return QStringLiteral("account: transport %1 could not be set up").arg(transport);
+    log(QStringLiteral("SIP transport: ") + transport);
+    m_transport = transport;
+    return QString();
+}
+
+QString VelPhone::apply_tls_settings()
+{
+    const QString verify
+        = m_account.value(KEY_TLS_VERIFY).isEmpty() ? TLS_VERIFY_ON : m_account.value(KEY_TLS_VERIFY);
+    if (verify != TLS_VERIFY_ON && verify != TLS_VERIFY_OFF)
+        return QStringLiteral("account: tlsVerify \"%1\" is neither 1 nor 0").arg(verify);
+    QString caFile = m_account.value(KEY_TLS_CA_FILE);
+    if (caFile.isEmpty())
+        caFile = SYSTEM_CA_FILE;
+    else if (QFileInfo(caFile).isRelative())
+        caFile = AppDir::path() + QLatin1Char('/') + caFile;
+    // The library takes a missing file for an empty list and would only refuse every server.
+    if (verify == TLS_VERIFY_ON && !QFileInfo(caFile).isReadable())
+        return QStringLiteral("TLS: CA file %1 cannot be read").arg(caFile);
+    linphone_core_set_root_ca(m_core, QFile::encodeName(caFile).constData());
+    linphone_core_verify_server_certificates(m_core, verify == TLS_VERIFY_ON);
+    linphone_core_verify_server_cn(m_core, verify == TLS_VERIFY_ON);
+    if (verify == TLS_VERIFY_OFF)
+        log(QStringLiteral("TLS: the server's certificate is not verified (tlsVerify 0)"));
+    take_tls_verdict();
+    watch_tls_handshake(true);
+    return QString();
+}
+
+void VelPhone::watch_tls_handshake(bool on)
+{
+    if (on == m_watchingTls)
+        return;
+    m_watchingTls = on;
+    if (on) {
+        m_sipStackLogMask = bctbx_get_log_level_mask(SIP_STACK_LOG_DOMAIN);
+        bctbx_set_log_level_mask(SIP_STACK_LOG_DOMAIN, m_sipStackLogMask | BCTBX_LOG_MESSAGE);
+    } else {
+        bctbx_set_log_level_mask(SIP_STACK_LOG_DOMAIN, m_sipStackLogMask);
+    }
+}
+
+QString VelPhone::apply_media_encryption()
+{
+    const QString srtp = m_account.value(KEY_SRTP);
+    if (srtp != SRTP_OFF && srtp != SRTP_OPTIONAL && srtp != SRTP_MANDATORY)
+        return QStringLiteral("account: unknown srtp \"%1\" (empty, optional or mandatory)").arg(srtp);
+    const bool encrypted = srtp != SRTP_OFF;
+    if (encrypted && !linphone_core_media_encryption_supported(m_core, LinphoneMediaEncryptionSRTP))
+        return QStringLiteral("SRTP: not supported by the SIP library");
+    linphone_core_set_media_encryption(
+        m_core, encrypted ? LinphoneMediaEncryptionSRTP : LinphoneMediaEncryptionNone);
+    linphone_core_set_media_encryption_mandatory(m_core, srtp == SRTP_MANDATORY);
+    return QString();
 }
 
 void VelPhone::re_register()
@@ -917,6 +1091,7 @@ void VelPhone::velphone_registration_state_changed(
         report(REG_STATUS_PROGRESS);
         break;
     case LinphoneRegistrationOk:
+        watch_tls_handshake(false);
         report(REG_STATUS_SUCCESSFUL);
         post([this] { emit signal_show_operator_login(); });
         if (m_phoneState == PHONE_READY)
@@ -928,6 +1103,13 @@ void VelPhone::velphone_registration_state_changed(
         report(REG_STATUS_UNREGISTER);
         break;
     case LinphoneRegistrationFailed:
+        watch_tls_handshake(false);
+        if (m_transport == TRANSPORT_TLS) {
+            const QString verdict = take_tls_verdict();
+            if (!verdict.isEmpty())
+                log(QStringLiteral("TLS: certificate of %1 refused (%2): not registered")
+                        .arg(m_account.value(KEY_ADDRESS), explain_tls_verdict(verdict)));
+        }
         report(REG_STATUS_FAILED);
         m_registered = false;
         // The library says "timeout" when the registrar stopped answering: the operator's calls

@@ -153,6 +153,12 @@ private:
     void destroy_core();
     void do_register();
     void re_register_locked();
+    // Each returns why the account's setting cannot be honoured, or "" once it is applied.
+    QString apply_transport(const QString &transport);
+    QString apply_tls_settings();
+    QString apply_media_encryption();
+    // Lets the SIP stack's certificate reports through while a TLS registration is under way.
+    void watch_tls_handshake(bool on);
     void apply_sound_settings_locked();
     void serve_requests();
     void do_dial(const QString &number);
@@ -197,6 +203,7 @@ private:
     bool m_transferProgressSeen = false;
     std::chrono::steady_clock::time_point m_transferDeadline;
     QMap<QString, QString> m_account;
+    QString m_transport = QStringLiteral("udp"); // the SIP transport the core is set up for
     QString m_remoteNumber;
     QString m_lastDialledNumber;
     int m_callResult = 0;
@@ -206,6 +213,10 @@ private:
     bool m_hangupInProgress = false;
     FILE *m_coreLog = nullptr;
     LinphoneLoggingServiceCbs *m_logCbs = nullptr;
+    // Listens for the library's account of a refused server certificate.
+    LinphoneLoggingServiceCbs *m_tlsLogCbs = nullptr;
+    bool m_watchingTls = false;
+    unsigned int m_sipStackLogMask = 0;
     std::vector<std::function<void()>> m_outbox; // engine thread only
     std::chrono::steady_clock::time_point m_nextDtmfAt;
 

@@ -8,6 +8,13 @@ inline const QString KEY_ADDRESS = QStringLiteral("address");
 inline const QString KEY_PORT = QStringLiteral("port");
 inline const QString KEY_USER_ID = QStringLiteral("userId");
 inline const QString KEY_PASSWORD = QStringLiteral("password");
+// Secure transport, prepared by the administrator (no field in the account form): "transport"
+// udp (absent), tcp or tls; "srtp" empty, optional or mandatory; "tlsCaFile" a PEM file of the
+// CA that signed the server's certificate (absent: the system's CAs); "tlsVerify" 1 (absent) or 0.
+inline const QString KEY_TRANSPORT = QStringLiteral("transport");
+inline const QString KEY_SRTP = QStringLiteral("srtp");
+inline const QString KEY_TLS_CA_FILE = QStringLiteral("tlsCaFile");
+inline const QString KEY_TLS_VERIFY = QStringLiteral("tlsVerify");
 inline const QString KEY_OPERATOR_ID = QStringLiteral("operatorId");
 inline const QString KEY_OPERATOR_PW = QStringLiteral("operatorPW");
 inline const QString KEY_OPERATOR_AUTO = QStringLiteral("operatorAuto");
