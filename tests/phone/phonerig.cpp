@@ -80,6 +80,30 @@ bool PhoneRig::startRegistered(SippPeer &registrar)
         return false;
     saveAccount(USER, PASSWORD, registrar.port());
     startPhone();
+    return waitRegistered(registrar.report());
+}
+
+void PhoneRig::startAt(
+    const KamailioPeer &server, const QString &transport, const QMap<QString, QString> &keys)
+{
+    const int port = transport == QLatin1String("tls") ? server.tlsPort()
+        : transport == QLatin1String("tcp")            ? server.tcpPort()
+                                                       : server.udpPort();
+    saveAccount(USER, PASSWORD, port);
+    QMap<QString, QString> account = keys;
+    account.insert(QStringLiteral("transport"), transport);
+    m_store->save_account_settings(account);
+    startPhone();
+}
+
+QString PhoneRig::logText() const
+{
+    QFile file(VelLogger::filePath());
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+bool PhoneRig::waitRegistered(const QString &peerReport)
+{
     // Registered, and the ready text that follows delivered too.
     if (QTest::qWaitFor(
             [&] {
@@ -90,7 +114,7 @@ bool PhoneRig::startRegistered(SippPeer &registrar)
             },
             10000))
         return true;
-    qWarning("not registered:\n%s%s", qPrintable(spy().dump()), qPrintable(registrar.report()));
+    qWarning("not registered:\n%s%s", qPrintable(spy().dump()), qPrintable(peerReport));
     return false;
 }
 

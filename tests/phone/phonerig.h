@@ -1,5 +1,6 @@
 #pragma once
 
+#include "kamailiopeer.h"
 #include "signallog.h"
 #include "sipppeer.h"
 
@@ -36,6 +37,16 @@ public:
     // Starts the registrar (password PASSWORD), stores the account USER/PASSWORD at it, starts
     // the engine and waits until it is registered; false (with the story printed) otherwise.
     bool startRegistered(SippPeer &registrar);
+    // Stores the account USER/PASSWORD at the Kamailio `server` over `transport` ("udp", "tcp"
+    // or "tls", at the server's port for it) with the further account keys given, and starts
+    // the engine; waitRegistered() then says whether it registered.
+    void startAt(const KamailioPeer &server, const QString &transport,
+        const QMap<QString, QString> &keys = QMap<QString, QString>());
+    // Waits until the engine has registered and told the ready text; false (with the story
+    // printed) otherwise.
+    bool waitRegistered(const QString &peerReport = QString());
+    // The application log so far.
+    QString logText() const;
     VelPhone *phone() const { return m_phone.data(); }
     SignalLog &spy() { return *m_signals; }
     // Waits (bounded) until the engine is in `state` and `status` is the last status text
