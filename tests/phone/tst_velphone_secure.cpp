@@ -1,10 +1,15 @@
 #include "kamailiopeer.h"
 #include "phonerig.h"
+#include "rtpsink.h"
+#include "sipscenario.h"
 
 #include "constants.h"
 #include "velphone.h"
 
+#include <QElapsedTimer>
 #include <QtTest>
+
+using namespace SippScenario;
 
 // SIP over TLS and TCP against a real Kamailio registrar and proxy on 127.0.0.1, with
 // certificates made for each test.
@@ -16,6 +21,9 @@ private slots:
     void tls_registration_checks_the_certificate_data();
     void tls_registration_checks_the_certificate();
     void registers_over_tcp();
+    void call_out_through_the_proxy_with_hold_and_dtmf_data();
+    void call_out_through_the_proxy_with_hold_and_dtmf();
+    void call_in_through_the_proxy();
     void unusable_secure_settings_fail_without_fallback_data();
     void unusable_secure_settings_fail_without_fallback();
 };
@@ -79,6 +87,159 @@ void tst_VelPhoneSecure::registers_over_tcp()
                      .arg(server.tcpPort())),
         qPrintable(server.report()));
     QVERIFY(!server.report().contains(QStringLiteral("over udp")));
+    QVERIFY(rig.stopPhone());
+}
+
+namespace {
+const QString CALLEE = QStringLiteral("2000");
+const QString CALLER = QStringLiteral("2001");
+
+// sipp behind the proxy keeps the route set (rrs): its responses echo the Record-Route and its
+// own requests carry the Route headers, so that every message of the dialog passes the proxy.
+QString proxiedResponse(int code, const QString &reason, const QString &body = QString())
+{
+    QString text = QStringLiteral("<send><![CDATA[\nSIP/2.0 %1 %2\n[last_Via:]\n[last_Record-Route:]\n"
+                                  "[last_From:]\n[last_To:];tag=[pid]peer[call_number]\n[last_Call-ID:]\n"
+                                  "[last_CSeq:]\nContact: <sip:{{PEER}}@[local_ip]:[local_port]>\n")
+                       .arg(code)
+                       .arg(reason);
+    text += body.isEmpty()
+        ? QStringLiteral("Content-Length: 0\n")
+        : QStringLiteral("Content-Type: application/sdp\nContent-Length: [len]\n\n") + body;
+    return text + QStringLiteral("\n]]></send>\n");
+}
+
+// The callee of a call from the phone: answers, takes a hold and a resume re-INVITE, then the
+// phone's BYE.
+QString proxiedCallee()
+{
+    const QString reInvite = QStringLiteral("<recv request=\"INVITE\"/>\n");
+    return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<scenario name=\"callee\">\n"
+                          "<recv request=\"INVITE\" rrs=\"true\"/>\n")
+        + proxiedResponse(180, QStringLiteral("Ringing")) + proxiedResponse(200, QStringLiteral("OK"), sdp())
+        + QStringLiteral("<recv request=\"ACK\"/>\n") + reInvite
+        + proxiedResponse(200, QStringLiteral("OK"), sdp(QStringLiteral("recvonly"), 2))
+        + QStringLiteral("<recv request=\"ACK\"/>\n") + reInvite
+        + proxiedResponse(200, QStringLiteral("OK"), sdp(QStringLiteral("sendrecv"), 3))
+        + QStringLiteral("<recv request=\"ACK\"/>\n<recv request=\"BYE\"/>\n")
+        + proxiedResponse(200, QStringLiteral("OK")) + QStringLiteral("</scenario>\n");
+}
+
+// The caller of a call to the phone through the proxy: ACK and BYE follow the route set.
+QString proxiedCallerSteps()
+{
+    auto request = [](const QString &method, int cseq) {
+        return QStringLiteral(
+            "<send%3><![CDATA[\n%1 [next_url] SIP/2.0\n"
+            "Via: SIP/2.0/UDP [local_ip]:[local_port];branch=[branch]\n"
+            "From: {{FROM}};tag=[pid]caller[call_number]\n[last_To:]\n[routes]\n"
+            "Call-ID: [call_id]\nCSeq: %2 %1\nMax-Forwards: 70\nContent-Length: 0\n\n]]></send>\n")
+            .arg(method)
+            .arg(cseq)
+            .arg(method == QLatin1String("ACK") ? QString() : QStringLiteral(" retrans=\"500\""));
+    };
+    return QStringLiteral(
+               "<recv response=\"100\" optional=\"true\"/>\n<recv response=\"180\" optional=\"true\"/>\n"
+               "<recv response=\"200\" rrs=\"true\"/>\n")
+        + request(QStringLiteral("ACK"), 1) + pause(500) + request(QStringLiteral("BYE"), 2)
+        + QStringLiteral("<recv response=\"200\"/>\n");
+}
+
+QMap<QString, QString> trusting(const KamailioPeer &server)
+{
+    return { { QStringLiteral("tlsCaFile"), server.caFile() } };
+}
+} // namespace
+
+void tst_VelPhoneSecure::call_out_through_the_proxy_with_hold_and_dtmf_data()
+{
+    QTest::addColumn<QString>("transport");
+    QTest::newRow("tls") << "tls";
+    QTest::newRow("tcp") << "tcp";
+    QTest::newRow("udp") << "udp";
+}
+
+void tst_VelPhoneSecure::call_out_through_the_proxy_with_hold_and_dtmf()
+{
+    QFETCH(QString, transport);
+    QVERIFY(PhoneRig::havePulse());
+    PhoneRig rig;
+    SippPeer callee(proxiedCallee());
+    RtpSink media;
+    media.setEcho(true);
+    callee.setMediaPort(media.port());
+    QVERIFY(callee.start());
+    KamailioPeer server(PhoneRig::PASSWORD);
+    server.setGateway(callee.port());
+    QVERIFY2(server.start(), qPrintable(server.report()));
+    QElapsedTimer registering;
+    registering.start();
+    rig.startAt(server, transport, trusting(server));
+    QVERIFY(rig.waitRegistered(server.report()));
+    qInfo("%s: registered in %lld ms", qPrintable(transport), registering.elapsed());
+
+    rig.spy().clear();
+    QElapsedTimer setUp;
+    setUp.start();
+    rig.phone()->request_dial(CALLEE);
+    QVERIFY2(rig.reach(PHONE_TALKING, MSG_IN_CALL), qPrintable(rig.spy().dump() + callee.report()));
+    qInfo("%s: call set up in %lld ms", qPrintable(transport), setUp.elapsed());
+
+    rig.phone()->send_dtmf('7');
+    QTRY_COMPARE_WITH_TIMEOUT(media.telephoneEvents(), QStringLiteral("7"), 5000);
+    rig.phone()->request_hold();
+    QVERIFY2(rig.reach(PHONE_HOLDING, MSG_ON_HOLD), qPrintable(rig.spy().dump() + callee.report()));
+    rig.phone()->request_hold();
+    QVERIFY2(rig.reach(PHONE_TALKING, MSG_IN_CALL), qPrintable(rig.spy().dump() + callee.report()));
+    rig.phone()->request_hangup();
+    QVERIFY2(callee.waitForFinished(10000), qPrintable(callee.report() + server.report()));
+    QTRY_VERIFY_WITH_TIMEOUT(rig.spy().contains("signal_dialog_end"), 10000);
+
+    // Every request of the phone reached the proxy over the account's transport.
+    const QVector<SipMessage> invites = callee.received(QStringLiteral("INVITE"));
+    QCOMPARE(invites.size(), 3);
+    QVERIFY2(invites[1].body().contains(QStringLiteral("a=sendonly")), qPrintable(invites[1].text));
+    const QString report = server.report();
+    for (const QString &method :
+        { QStringLiteral("REGISTER"), QStringLiteral("INVITE"), QStringLiteral("BYE") }) {
+        const QRegularExpression line(
+            QStringLiteral("request %1 \\S+ from 127\\.0\\.0\\.1:\\d+ over %2").arg(method, transport));
+        QVERIFY2(report.contains(line), qPrintable(method + QLatin1Char('\n') + report));
+    }
+    QVERIFY(rig.stopPhone());
+}
+
+void tst_VelPhoneSecure::call_in_through_the_proxy()
+{
+    QVERIFY(PhoneRig::havePulse());
+    PhoneRig rig;
+    KamailioPeer server(PhoneRig::PASSWORD);
+    QVERIFY2(server.start(), qPrintable(server.report()));
+    rig.startAt(server, QStringLiteral("tls"), trusting(server));
+    QVERIFY(rig.waitRegistered(server.report()));
+
+    // The caller sends to the proxy over UDP; the proxy reaches the phone on its TLS connection.
+    SippPeer caller(SippScenario::caller(proxiedCallerSteps(), sdp()));
+    RtpSink media;
+    media.setEcho(true);
+    caller.setMediaPort(media.port());
+    caller.setRemote(QStringLiteral("127.0.0.1:%1").arg(server.udpPort()));
+    caller.set(QStringLiteral("USER"), PhoneRig::USER);
+    caller.set(QStringLiteral("PHONE_PORT"), QString::number(server.udpPort()));
+    caller.set(QStringLiteral("PEER"), CALLER);
+    caller.set(
+        QStringLiteral("FROM"), QStringLiteral("<sip:%1@127.0.0.1:%2>").arg(CALLER).arg(caller.port()));
+    rig.spy().clear();
+    QVERIFY(caller.start());
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        rig.phone()->is_incoming_ringing(), qPrintable(caller.report() + server.report()), 10000);
+    QCOMPARE(rig.phone()->get_remote_number(), CALLER);
+    rig.phone()->request_answer();
+    QVERIFY2(caller.waitForFinished(10000), qPrintable(caller.report() + server.report()));
+    QTRY_VERIFY_WITH_TIMEOUT(rig.spy().contains("signal_dialog_end"), 10000);
+    QCOMPARE(PhoneRig::statusTexts(rig.spy()), QStringList({ MSG_INCOMING, MSG_IN_CALL, MSG_READY_TO_DIAL }));
+    // The phone's audio reached the caller (read from the socket while events are processed).
+    QTRY_VERIFY(media.packetCount() > 0);
     QVERIFY(rig.stopPhone());
 }
 

@@ -25,7 +25,6 @@ fork=yes
 children=2
 tcp_children=2
 auto_aliases=no
-alias="127.0.0.1"
 listen=udp:127.0.0.1:{{UDP_PORT}}
 listen=tcp:127.0.0.1:{{TCP_PORT}}
 listen=tls:127.0.0.1:{{TLS_PORT}}
@@ -59,14 +58,14 @@ modparam("rr", "enable_double_rr", 1)
 modparam("rr", "append_fromtag", 1)
 
 request_route {
-    xlog("L_INFO", "request $rm $ru from $si:$sp over $proto\n");
+    xlog("L_INFO", "request $rm $ru from $si:$sp over $proto route [$hdr(Route)]\n");
     if (!mf_process_maxfwd_header("10")) {
         sl_send_reply("483", "Too Many Hops");
         exit;
     }
     if (proto != UDP) {
         force_rport();
-        if (!is_method("REGISTER"))
+        if (!is_method("REGISTER") && is_present_hf("Contact"))
             set_contact_alias();
     }
     if (has_totag()) {
@@ -115,7 +114,7 @@ request_route {
 }
 
 onreply_route {
-    if (proto != UDP)
+    if (proto != UDP && is_present_hf("Contact"))
         set_contact_alias();
 }
 )cfg";
