@@ -159,6 +159,7 @@ const QString TEXT_YES = QStringLiteral("はい");
 const QString TEXT_NO = QStringLiteral("いいえ");
 const QString TEXT_NUMBER_INPUT_HINT = QStringLiteral("番号を入力してください");
 const QString TEXT_TRAY_EXTENSION = QStringLiteral(" 内線：");
+const QString TEXT_MEDIA_ENCRYPTED = QStringLiteral("通話の音声は暗号化されています (SRTP)");
 
 // History window and its context menu
 const QString TITLE_DELETE_CONFIRM = QStringLiteral("削除確認");

@@ -154,6 +154,8 @@ extern const QString TEXT_YES;
 extern const QString TEXT_NO;
 extern const QString TEXT_NUMBER_INPUT_HINT;
 extern const QString TEXT_TRAY_EXTENSION;
+// The bar's status tooltip during a call whose media is encrypted.
+extern const QString TEXT_MEDIA_ENCRYPTED;
 
 // History window and its context menu (the tab and button texts are in the form)
 extern const QString TITLE_DELETE_CONFIRM;

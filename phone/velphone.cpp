@@ -614,9 +614,20 @@ QString VelPhone::apply_media_encryption()
     const bool encrypted = srtp != SRTP_OFF;
     if (encrypted && !linphone_core_media_encryption_supported(m_core, LinphoneMediaEncryptionSRTP))
         return QStringLiteral("SRTP: not supported by the SIP library");
+    // The library offers SRTP as the secure profile only (RTP/SAVP), which a plain-only peer
+    // refuses. "optional" therefore offers plain RTP with SRTP as an alternative the answer may
+    // pick (SDP capability negotiation); "mandatory" offers and accepts nothing but SRTP.
+    const bool optional = srtp == SRTP_OPTIONAL;
     linphone_core_set_media_encryption(
-        m_core, encrypted ? LinphoneMediaEncryptionSRTP : LinphoneMediaEncryptionNone);
+        m_core, srtp == SRTP_MANDATORY ? LinphoneMediaEncryptionSRTP : LinphoneMediaEncryptionNone);
     linphone_core_set_media_encryption_mandatory(m_core, srtp == SRTP_MANDATORY);
+    if (optional) {
+        bctbx_list_t *alternatives = bctbx_list_append(
+            nullptr, reinterpret_cast<void *>(static_cast<intptr_t>(LinphoneMediaEncryptionSRTP)));
+        linphone_core_set_supported_media_encryptions(m_core, alternatives);
+        bctbx_list_free(alternatives);
+    }
+    linphone_core_enable_capability_negociation(m_core, optional);
     return QString();
 }
 
@@ -1207,6 +1218,7 @@ void VelPhone::velphone_call_state_changed(
         case PHONE_DIALLING:
         case PHONE_RINGING:
             m_phoneState = PHONE_TALKING;
+            report_media_encryption(call);
             post([this] { emit signal_start_count_dialog_time(); });
             set_status(connected_status());
             break;
@@ -1281,6 +1293,20 @@ void VelPhone::velphone_call_state_changed(
         break;
     }
     log(message);
+}
+
+void VelPhone::report_media_encryption(LinphoneCall *call)
+{
+    const LinphoneMediaEncryption encryption
+        = linphone_call_params_get_media_encryption(linphone_call_get_current_params(call));
+    const bool encrypted = encryption != LinphoneMediaEncryptionNone;
+    const QString kind = encryption == LinphoneMediaEncryptionSRTP ? QStringLiteral("SRTP")
+        : encryption == LinphoneMediaEncryptionZRTP                ? QStringLiteral("ZRTP")
+                                                                   : QStringLiteral("DTLS-SRTP");
+    log(QStringLiteral("call media: ")
+        + (encrypted ? QStringLiteral("encrypted (%1)").arg(kind) : QStringLiteral("plain RTP")));
+    if (!m_account.value(KEY_SRTP).isEmpty())
+        post([this, encrypted] { emit signal_media_encryption(encrypted); });
 }
 
 void VelPhone::end_current_call(LinphoneCall *call)

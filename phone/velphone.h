@@ -105,6 +105,9 @@ signals:
     void signal_play_hold_music();
     void signal_stop_hold_music();
     void signal_play_terminated_audio(const QString &file);
+    // Whether the media of the call just connected is encrypted; told only when the account
+    // asks for SRTP (the call's end clears what was shown).
+    void signal_media_encryption(bool encrypted);
 
 protected:
     void run() override;
@@ -145,6 +148,7 @@ private:
         LinphoneProxyConfig *config, LinphoneRegistrationState state, const QString &message);
     void velphone_call_state_changed(LinphoneCall *call, LinphoneCallState state, const QString &message);
     void on_call_released(LinphoneCall *call);
+    void report_media_encryption(LinphoneCall *call);
     void velphone_transfer_state_changed(LinphoneCall *transferred, LinphoneCallState state);
 
     void open_core_log();

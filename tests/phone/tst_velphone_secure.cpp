@@ -1,4 +1,5 @@
 #include "kamailiopeer.h"
+#include "linphonecpeer.h"
 #include "phonerig.h"
 #include "rtpsink.h"
 #include "sipscenario.h"
@@ -24,6 +25,9 @@ private slots:
     void call_out_through_the_proxy_with_hold_and_dtmf_data();
     void call_out_through_the_proxy_with_hold_and_dtmf();
     void call_in_through_the_proxy();
+    void srtp_calls_data();
+    void srtp_calls();
+    void srtp_mandatory_refuses_a_plain_caller();
     void unusable_secure_settings_fail_without_fallback_data();
     void unusable_secure_settings_fail_without_fallback();
 };
@@ -109,20 +113,22 @@ QString proxiedResponse(int code, const QString &reason, const QString &body = Q
     return text + QStringLiteral("\n]]></send>\n");
 }
 
-// The callee of a call from the phone: answers, takes a hold and a resume re-INVITE, then the
-// phone's BYE.
-QString proxiedCallee()
+// The callee of a call from the phone: answers with plain RTP, takes a hold and a resume
+// re-INVITE (`hold`), then the phone's BYE.
+QString proxiedCallee(bool hold = true)
 {
     const QString reInvite = QStringLiteral("<recv request=\"INVITE\"/>\n");
     return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<scenario name=\"callee\">\n"
                           "<recv request=\"INVITE\" rrs=\"true\"/>\n")
         + proxiedResponse(180, QStringLiteral("Ringing")) + proxiedResponse(200, QStringLiteral("OK"), sdp())
-        + QStringLiteral("<recv request=\"ACK\"/>\n") + reInvite
-        + proxiedResponse(200, QStringLiteral("OK"), sdp(QStringLiteral("recvonly"), 2))
-        + QStringLiteral("<recv request=\"ACK\"/>\n") + reInvite
-        + proxiedResponse(200, QStringLiteral("OK"), sdp(QStringLiteral("sendrecv"), 3))
-        + QStringLiteral("<recv request=\"ACK\"/>\n<recv request=\"BYE\"/>\n")
-        + proxiedResponse(200, QStringLiteral("OK")) + QStringLiteral("</scenario>\n");
+        + QStringLiteral("<recv request=\"ACK\"/>\n")
+        + (hold ? reInvite + proxiedResponse(200, QStringLiteral("OK"), sdp(QStringLiteral("recvonly"), 2))
+                    + QStringLiteral("<recv request=\"ACK\"/>\n") + reInvite
+                    + proxiedResponse(200, QStringLiteral("OK"), sdp(QStringLiteral("sendrecv"), 3))
+                    + QStringLiteral("<recv request=\"ACK\"/>\n")
+                : QString())
+        + QStringLiteral("<recv request=\"BYE\"/>\n") + proxiedResponse(200, QStringLiteral("OK"))
+        + QStringLiteral("</scenario>\n");
 }
 
 // The caller of a call to the phone through the proxy: ACK and BYE follow the route set.
@@ -141,7 +147,7 @@ QString proxiedCallerSteps()
     return QStringLiteral(
                "<recv response=\"100\" optional=\"true\"/>\n<recv response=\"180\" optional=\"true\"/>\n"
                "<recv response=\"200\" rrs=\"true\"/>\n")
-        + request(QStringLiteral("ACK"), 1) + pause(500) + request(QStringLiteral("BYE"), 2)
+        + request(QStringLiteral("ACK"), 1) + pause(1500) + request(QStringLiteral("BYE"), 2)
         + QStringLiteral("<recv response=\"200\"/>\n");
 }
 
@@ -240,6 +246,96 @@ void tst_VelPhoneSecure::call_in_through_the_proxy()
     QCOMPARE(PhoneRig::statusTexts(rig.spy()), QStringList({ MSG_INCOMING, MSG_IN_CALL, MSG_READY_TO_DIAL }));
     // The phone's audio reached the caller (read from the socket while events are processed).
     QTRY_VERIFY(media.packetCount() > 0);
+    QVERIFY(rig.stopPhone());
+}
+
+void tst_VelPhoneSecure::srtp_calls_data()
+{
+    QTest::addColumn<QString>("srtp");
+    QTest::addColumn<bool>("peerSrtp"); // linphonec with SRTP; otherwise sipp with plain RTP
+    QTest::addColumn<bool>("connects");
+
+    QTest::newRow("mandatory, SRTP peer") << "mandatory" << true << true;
+    QTest::newRow("mandatory, plain peer") << "mandatory" << false << false;
+    QTest::newRow("optional, SRTP peer") << "optional" << true << true;
+    QTest::newRow("optional, plain peer") << "optional" << false << true;
+}
+
+void tst_VelPhoneSecure::srtp_calls()
+{
+    QFETCH(QString, srtp);
+    QFETCH(bool, peerSrtp);
+    QFETCH(bool, connects);
+    QVERIFY(PhoneRig::havePulse());
+
+    PhoneRig rig;
+    LinphonecPeer callee(true);
+    SippPeer plainCallee(proxiedCallee(false));
+    if (peerSrtp)
+        QVERIFY2(callee.start(), qPrintable(callee.log()));
+    else
+        QVERIFY(plainCallee.start());
+    KamailioPeer server(PhoneRig::PASSWORD);
+    server.setGateway(peerSrtp ? callee.port() : plainCallee.port());
+    QVERIFY2(server.start(), qPrintable(server.report()));
+    QMap<QString, QString> keys = trusting(server);
+    keys.insert(QStringLiteral("srtp"), srtp);
+    rig.startAt(server, QStringLiteral("tls"), keys);
+    QVERIFY(rig.waitRegistered(server.report()));
+
+    rig.spy().clear();
+    rig.phone()->request_dial(CALLEE);
+    if (!connects) {
+        // The peer cannot encrypt: the call fails, it never talks in plain.
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            rig.spy().contains("signal_dialog_end"), qPrintable(rig.spy().dump()), 15000);
+        QVERIFY(!PhoneRig::statusTexts(rig.spy()).contains(MSG_IN_CALL));
+        QVERIFY(!rig.logText().contains(QStringLiteral("call media:")));
+        QVERIFY(!rig.spy().contains("signal_media_encryption"));
+        QVERIFY(rig.stopPhone());
+        return;
+    }
+    QVERIFY2(rig.reach(PHONE_TALKING, MSG_IN_CALL), qPrintable(rig.spy().dump() + plainCallee.report()));
+    QTRY_VERIFY(rig.spy().contains("signal_media_encryption"));
+    QCOMPARE(rig.spy().last("signal_media_encryption").value(0).toBool(), peerSrtp);
+    QVERIFY2(rig.logText().contains(peerSrtp ? QStringLiteral("call media: encrypted (SRTP)")
+                                             : QStringLiteral("call media: plain RTP")),
+        qPrintable(rig.logText()));
+    // The offer as the peer received it: SDES keys, and over "mandatory" the secure profile.
+    const QString peerLog = callee.log();
+    const QString offer = peerSrtp
+        ? peerLog.mid(peerLog.indexOf(QStringLiteral("INVITE sip:") + CALLEE), 3000)
+        : plainCallee.received(QStringLiteral("INVITE")).value(0).body();
+    QVERIFY2(offer.contains(QStringLiteral("crypto:1 AES_CM_128_HMAC_SHA1_80 inline:")), qPrintable(offer));
+    static const QRegularExpression profile(QStringLiteral("m=audio \\d+ (\\S+)"));
+    QCOMPARE(profile.match(offer).captured(1),
+        srtp == QLatin1String("mandatory") ? QStringLiteral("RTP/SAVP") : QStringLiteral("RTP/AVP"));
+    rig.phone()->request_hangup();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.spy().contains("signal_dialog_end"), 10000);
+    QVERIFY(rig.stopPhone());
+}
+
+void tst_VelPhoneSecure::srtp_mandatory_refuses_a_plain_caller()
+{
+    PhoneRig rig;
+    KamailioPeer server(PhoneRig::PASSWORD);
+    QVERIFY2(server.start(), qPrintable(server.report()));
+    QMap<QString, QString> keys = trusting(server);
+    keys.insert(QStringLiteral("srtp"), QStringLiteral("mandatory"));
+    rig.startAt(server, QStringLiteral("tls"), keys);
+    QVERIFY(rig.waitRegistered(server.report()));
+
+    SippPeer caller(SippScenario::caller(awaitAnswer(488), sdp()));
+    caller.setRemote(QStringLiteral("127.0.0.1:%1").arg(server.udpPort()));
+    caller.set(QStringLiteral("USER"), PhoneRig::USER);
+    caller.set(QStringLiteral("PHONE_PORT"), QString::number(server.udpPort()));
+    caller.set(
+        QStringLiteral("FROM"), QStringLiteral("<sip:%1@127.0.0.1:%2>").arg(CALLER).arg(caller.port()));
+    rig.spy().clear();
+    QVERIFY(caller.start());
+    QVERIFY2(caller.waitForFinished(10000), qPrintable(caller.report() + server.report()));
+    // Refused before it rang: the operator never saw it.
+    QVERIFY(!rig.spy().contains("signal_received_dialog"));
     QVERIFY(rig.stopPhone());
 }
 

@@ -119,6 +119,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(m_phone, &VelPhone::signal_received_dialog, this, &MainWindow::slot_received_dialog);
     connect(m_phone, &VelPhone::signal_update_dialog_status, this, &MainWindow::slot_update_dialog_status);
     connect(m_phone, &VelPhone::signal_dialog_end, this, &MainWindow::slot_dialog_end);
+    connect(m_phone, &VelPhone::signal_media_encryption, this, &MainWindow::slot_media_encryption);
     connect(
         m_phone, &VelPhone::signal_start_count_dialog_time, this, &MainWindow::slot_start_count_dialog_time);
     connect(m_phone, &VelPhone::signal_show_operator_login, this, &MainWindow::slot_show_operator_login);
@@ -466,8 +467,15 @@ void MainWindow::slot_update_dialog_status(QString status)
     ui->dialogStatus->setText(status);
 }
 
+void MainWindow::slot_media_encryption(bool encrypted)
+{
+    // A tooltip rather than more text: the bar's status keeps its texts and its size.
+    ui->dialogStatus->setToolTip(encrypted ? TEXT_MEDIA_ENCRYPTED : QString());
+}
+
 void MainWindow::slot_dialog_end(int callResult, const QString &remoteNumber)
 {
+    ui->dialogStatus->setToolTip(QString());
     if (m_remoteSite && m_remoteSite->isVisible()) {
         if (m_hideRemoteSiteWithoutDelay)
             slide_out_remote_site();

@@ -65,6 +65,7 @@ public slots:
     void slot_phone_registration_state_change(QString state, QString userId);
     void slot_received_dialog(QMap<QString, QString> params);
     void slot_update_dialog_status(QString status);
+    void slot_media_encryption(bool encrypted);
     void slot_dialog_end(int callResult, const QString &remoteNumber);
     void slot_start_count_dialog_time();
     void slot_update_count_dialog_time();

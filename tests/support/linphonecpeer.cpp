@@ -1,0 +1,99 @@
+#include "linphonecpeer.h"
+
+#include "sipppeer.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QThread>
+#include <QUdpSocket>
+
+LinphonecPeer::LinphonecPeer(bool srtp)
+    : m_srtp(srtp)
+    , m_port(find_free_udp_port())
+{ }
+
+LinphonecPeer::~LinphonecPeer()
+{
+    stop();
+}
+
+bool LinphonecPeer::start()
+{
+    if (!m_dir.isValid() || m_port <= 0)
+        return false;
+    // Like the phone's own core: no databases, no video, loopback media on free ports. With
+    // SRTP it is mandatory, so a plain offer is refused; an offer of SRTP as an alternative
+    // (SDP capability negotiation) is understood.
+    const QString rc = QStringLiteral("[sip]\n"
+                                      "sip_port=%1\n"
+                                      "sip_tcp_port=0\n"
+                                      "sip_tls_port=0\n"
+                                      "media_encryption=%2\n"
+                                      "media_encryption_mandatory=%3\n"
+                                      "support_capability_negotiations=1\n"
+                                      "[rtp]\n"
+                                      "audio_rtp_port=%4\n"
+                                      "bind_address=127.0.0.1\n"
+                                      "[storage]\n"
+                                      "uri=null\n"
+                                      "call_logs_db_uri=null\n"
+                                      "zrtp_secrets_db_uri=null\n"
+                                      "[video]\n"
+                                      "capture=0\n"
+                                      "display=0\n"
+                                      "automatically_initiate=0\n"
+                                      "automatically_accept=0\n")
+                           .arg(m_port)
+                           .arg(m_srtp ? QStringLiteral("srtp") : QStringLiteral("none"))
+                           .arg(m_srtp ? 1 : 0)
+                           .arg(find_free_udp_port());
+    QFile file(m_dir.filePath(QStringLiteral("linphonerc")));
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(rc.toUtf8());
+    file.close();
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), m_dir.path());
+    m_process.setProcessEnvironment(environment);
+    m_process.setWorkingDirectory(m_dir.path());
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_process.setStandardOutputFile(m_dir.filePath(QStringLiteral("screen.log")));
+    m_process.start(QStringLiteral("linphonec"),
+        { QStringLiteral("-c"), file.fileName(), QStringLiteral("-a"), QStringLiteral("-d"),
+            QStringLiteral("6"), QStringLiteral("-l"), m_dir.filePath(QStringLiteral("linphonec.log")) });
+    if (!m_process.waitForStarted(5000))
+        return false;
+    // Bound once its SIP port can no longer be taken.
+    const QDeadlineTimer deadline(10000);
+    while (!deadline.hasExpired() && m_process.state() == QProcess::Running) {
+        QUdpSocket probe;
+        if (!probe.bind(QHostAddress(QHostAddress::LocalHost), m_port))
+            return true;
+        probe.close();
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+void LinphonecPeer::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.write("quit\n");
+    if (!m_process.waitForFinished(3000)) {
+        m_process.kill();
+        m_process.waitForFinished(3000);
+    }
+}
+
+QString LinphonecPeer::log() const
+{
+    QString text;
+    for (const QString &name : { QStringLiteral("screen.log"), QStringLiteral("linphonec.log") }) {
+        QFile file(m_dir.filePath(name));
+        if (file.open(QIODevice::ReadOnly))
+            text += QString::fromUtf8(file.readAll());
+    }
+    return text;
+}
