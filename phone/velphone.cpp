@@ -36,6 +36,10 @@ constexpr int UNREGISTER_WAIT_MS = 300;
 constexpr int SHUTDOWN_STEP_MS = 10;
 constexpr int INCOMING_TIMEOUT_SECONDS = 600;
 constexpr int REGISTRATION_EXPIRES_SECONDS = 60;
+// A TCP or TLS connection to the server that broke is tried again at this pace (the library
+// itself would wait a minute over TLS), so the phone is registered again soon after the server
+// is back.
+constexpr int RECONNECT_RETRY_MS = 2000;
 // Random local SIP and RTP ports, so that nothing clashes with another phone on the host.
 constexpr int RANDOM_PORT = -1;
 
@@ -389,6 +393,7 @@ void VelPhone::run()
             refuse_referred_calls();
             serve_requests();
             settle_unconfirmed_transfer();
+            reconnect_if_due();
             if (m_registrationCleared) {
                 do_register();
                 m_registrationCleared = false;
@@ -507,6 +512,7 @@ void VelPhone::do_register()
     while (const bctbx_list_t *configs = linphone_core_get_proxy_config_list(m_core))
         linphone_core_remove_proxy_config(m_core, static_cast<LinphoneProxyConfig *>(configs->data));
     m_registered = false;
+    m_reconnectPending = false;
 
     // A setting the engine cannot honour stops here: registering over a weaker transport or with
     // plain media instead would hide the mistake from everyone.
@@ -629,6 +635,15 @@ QString VelPhone::apply_media_encryption()
     }
     linphone_core_enable_capability_negociation(m_core, optional);
     return QString();
+}
+
+void VelPhone::reconnect_if_due()
+{
+    if (!m_reconnectPending || !m_proxy || std::chrono::steady_clock::now() < m_reconnectAt)
+        return;
+    m_reconnectPending = false;
+    log(QStringLiteral("SIP connection lost: registering again over ") + m_transport);
+    linphone_proxy_config_refresh_register(m_proxy);
 }
 
 void VelPhone::re_register()
@@ -1115,11 +1130,17 @@ void VelPhone::velphone_registration_state_changed(
         break;
     case LinphoneRegistrationFailed:
         watch_tls_handshake(false);
-        if (m_transport == TRANSPORT_TLS) {
-            const QString verdict = take_tls_verdict();
+        {
+            const QString verdict = m_transport == TRANSPORT_TLS ? take_tls_verdict() : QString();
             if (!verdict.isEmpty())
                 log(QStringLiteral("TLS: certificate of %1 refused (%2): not registered")
                         .arg(m_account.value(KEY_ADDRESS), explain_tls_verdict(verdict)));
+            // A connection that broke or could not be made is tried again soon; a refused
+            // certificate needs the administrator, not another attempt.
+            m_reconnectPending = m_transport != TRANSPORT_UDP && verdict.isEmpty()
+                && linphone_proxy_config_get_error(config) == LinphoneReasonIOError;
+            if (m_reconnectPending)
+                m_reconnectAt = after_ms(RECONNECT_RETRY_MS);
         }
         report(REG_STATUS_FAILED);
         m_registered = false;

@@ -157,6 +157,7 @@ private:
     void destroy_core();
     void do_register();
     void re_register_locked();
+    void reconnect_if_due();
     // Each returns why the account's setting cannot be honoured, or "" once it is applied.
     QString apply_transport(const QString &transport);
     QString apply_tls_settings();
@@ -220,6 +221,8 @@ private:
     // Listens for the library's account of a refused server certificate.
     LinphoneLoggingServiceCbs *m_tlsLogCbs = nullptr;
     bool m_watchingTls = false;
+    bool m_reconnectPending = false;
+    std::chrono::steady_clock::time_point m_reconnectAt;
     unsigned int m_sipStackLogMask = 0;
     std::vector<std::function<void()>> m_outbox; // engine thread only
     std::chrono::steady_clock::time_point m_nextDtmfAt;

@@ -28,6 +28,8 @@ private slots:
     void srtp_calls_data();
     void srtp_calls();
     void srtp_mandatory_refuses_a_plain_caller();
+    void registers_again_after_the_server_restarts_data();
+    void registers_again_after_the_server_restarts();
     void unusable_secure_settings_fail_without_fallback_data();
     void unusable_secure_settings_fail_without_fallback();
 };
@@ -336,6 +338,40 @@ void tst_VelPhoneSecure::srtp_mandatory_refuses_a_plain_caller()
     QVERIFY2(caller.waitForFinished(10000), qPrintable(caller.report() + server.report()));
     // Refused before it rang: the operator never saw it.
     QVERIFY(!rig.spy().contains("signal_received_dialog"));
+    QVERIFY(rig.stopPhone());
+}
+
+void tst_VelPhoneSecure::registers_again_after_the_server_restarts_data()
+{
+    QTest::addColumn<QString>("transport");
+    QTest::newRow("tls") << "tls";
+    QTest::newRow("tcp") << "tcp";
+}
+
+void tst_VelPhoneSecure::registers_again_after_the_server_restarts()
+{
+    QFETCH(QString, transport);
+    PhoneRig rig;
+    KamailioPeer server(PhoneRig::PASSWORD);
+    QVERIFY2(server.start(), qPrintable(server.report()));
+    rig.startAt(server, transport, trusting(server));
+    QVERIFY(rig.waitRegistered(server.report()));
+
+    // The restarted server has forgotten the registration and the connection is gone: the
+    // phone has to connect and register again by itself.
+    rig.spy().clear();
+    server.stop();
+    // Down long enough for the phone to find the server unreachable (its first attempt fails).
+    QTRY_VERIFY2_WITH_TIMEOUT(rig.spy().last("signal_registration_state").value(0) == REG_STATUS_FAILED,
+        qPrintable(rig.spy().dump()), 15000);
+    rig.spy().clear();
+    QVERIFY2(server.start(), qPrintable(server.report()));
+    QElapsedTimer back;
+    back.start();
+    QTRY_VERIFY2_WITH_TIMEOUT(rig.spy().contains("signal_show_operator_login"),
+        qPrintable(rig.spy().dump() + rig.logText()), 30000);
+    qInfo("%s: registered again %lld ms after the server's return", qPrintable(transport), back.elapsed());
+    QCOMPARE(rig.spy().last("signal_registration_state").value(0).toString(), REG_STATUS_SUCCESSFUL);
     QVERIFY(rig.stopPhone());
 }
 
