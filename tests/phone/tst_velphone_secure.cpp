@@ -7,7 +7,9 @@
 #include "constants.h"
 #include "velphone.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QUdpSocket>
 #include <QtTest>
 
 using namespace SippScenario;
@@ -28,6 +30,8 @@ private slots:
     void srtp_calls_data();
     void srtp_calls();
     void srtp_mandatory_refuses_a_plain_caller();
+    void no_sip_port_and_hostile_datagrams_do_no_harm_data();
+    void no_sip_port_and_hostile_datagrams_do_no_harm();
     void registers_again_after_the_server_restarts_data();
     void registers_again_after_the_server_restarts();
     void unusable_secure_settings_fail_without_fallback_data();
@@ -151,6 +155,53 @@ QString proxiedCallerSteps()
                "<recv response=\"200\" rrs=\"true\"/>\n")
         + request(QStringLiteral("ACK"), 1) + pause(1500) + request(QStringLiteral("BYE"), 2)
         + QStringLiteral("<recv response=\"200\"/>\n");
+}
+
+// The local ports of this process's sockets in /proc/net/<table> (udp, tcp and their IPv6
+// tables), only those in `state` (hex, e.g. "0A" listening) unless it is empty.
+QList<int> ownPorts(const QString &table, const QString &state = QString())
+{
+    QSet<QString> inodes;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString &fd : fds.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
+        const QString target = QFile::symLinkTarget(fds.filePath(fd));
+        if (target.contains(QStringLiteral("socket:[")))
+            inodes.insert(target.section(QLatin1Char('['), 1).chopped(1));
+    }
+    QList<int> ports;
+    for (const QString &name : { table, table + QLatin1Char('6') }) {
+        QFile file(QStringLiteral("/proc/net/") + name);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QStringList lines = QString::fromLatin1(file.readAll()).split(QLatin1Char('\n')).mid(1);
+        for (const QString &line : lines) {
+            const QStringList fields = line.simplified().split(QLatin1Char(' '));
+            if (fields.size() < 10 || !inodes.contains(fields[9]))
+                continue;
+            if (state.isEmpty() || fields[3] == state)
+                ports << fields[1].section(QLatin1Char(':'), -1).toInt(nullptr, 16);
+        }
+    }
+    return ports;
+}
+
+// The two datagrams that, in this order, crash the SIP library when they reach a SIP port over
+// UDP: an INVITE with a header line of non-UTF-8 bytes, then a valid INVITE.
+QList<QByteArray> hostileDatagrams(int port, int from)
+{
+    const QByteArray sdpBody = "v=0\r\no=hz 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n"
+                               "m=audio 40000 RTP/AVP 0 101\r\na=rtpmap:0 PCMU/8000\r\n"
+                               "a=rtpmap:101 telephone-event/8000\r\na=sendrecv\r\n";
+    auto invite = [&](const QByteArray &id, const QByteArray &extraLine) {
+        return QByteArray("INVITE sip:201@127.0.0.1:") + QByteArray::number(port)
+            + " SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" + QByteArray::number(from) + ";branch=z9hG4bK" + id
+            + ";rport\r\nMax-Forwards: 70\r\nFrom: <sip:2001@127.0.0.1:" + QByteArray::number(from)
+            + ">;tag=" + id + "\r\nTo: <sip:201@127.0.0.1:" + QByteArray::number(port) + ">\r\nCall-ID: " + id
+            + "@127.0.0.1\r\nCSeq: 8 INVITE\r\nContact: <sip:2001@127.0.0.1:" + QByteArray::number(from)
+            + ">\r\nContent-Type: application/sdp\r\n" + extraLine
+            + "Content-Length: " + QByteArray::number(sdpBody.size()) + "\r\n\r\n" + sdpBody;
+    };
+    return { invite("hostile1", QByteArray("\xd4\xb0\xaa\x21\xbf\r\n")), invite("hostile2", QByteArray()) };
 }
 
 QMap<QString, QString> trusting(const KamailioPeer &server)
@@ -338,6 +389,60 @@ void tst_VelPhoneSecure::srtp_mandatory_refuses_a_plain_caller()
     QVERIFY2(caller.waitForFinished(10000), qPrintable(caller.report() + server.report()));
     // Refused before it rang: the operator never saw it.
     QVERIFY(!rig.spy().contains("signal_received_dialog"));
+    QVERIFY(rig.stopPhone());
+}
+
+void tst_VelPhoneSecure::no_sip_port_and_hostile_datagrams_do_no_harm_data()
+{
+    QTest::addColumn<QString>("transport");
+    QTest::newRow("tls") << "tls";
+    QTest::newRow("tcp") << "tcp";
+}
+
+void tst_VelPhoneSecure::no_sip_port_and_hostile_datagrams_do_no_harm()
+{
+    QFETCH(QString, transport);
+    QVERIFY(PhoneRig::havePulse());
+    PhoneRig rig;
+    SippPeer callee(proxiedCallee(false));
+    QVERIFY(callee.start());
+    KamailioPeer server(PhoneRig::PASSWORD);
+    server.setGateway(callee.port());
+    QVERIFY2(server.start(), qPrintable(server.report()));
+    rig.startAt(server, transport, trusting(server));
+    QVERIFY(rig.waitRegistered(server.report()));
+    // Registered and idle: no port of this process takes connections or datagrams.
+    QCOMPARE(ownPorts(QStringLiteral("tcp"), QStringLiteral("0A")), QList<int>());
+    QCOMPARE(ownPorts(QStringLiteral("udp")), QList<int>());
+
+    rig.phone()->request_dial(CALLEE);
+    QVERIFY2(rig.reach(PHONE_TALKING, MSG_IN_CALL), qPrintable(rig.spy().dump() + callee.report()));
+    // In a call, only the media ports the phone offered are open.
+    const QString offer = callee.received(QStringLiteral("INVITE")).value(0).body();
+    const int audioPort
+        = offer.section(QStringLiteral("m=audio "), 1).section(QLatin1Char(' '), 0, 0).toInt();
+    QList<int> udpPorts = ownPorts(QStringLiteral("udp"));
+    std::sort(udpPorts.begin(), udpPorts.end());
+    const int rtcpPort = offer.contains(QStringLiteral("a=rtcp:"))
+        ? offer.section(QStringLiteral("a=rtcp:"), 1).section(QLatin1Char('\n'), 0, 0).trimmed().toInt()
+        : audioPort + 1;
+    QList<int> mediaPorts { audioPort, rtcpPort };
+    std::sort(mediaPorts.begin(), mediaPorts.end());
+    QCOMPARE(udpPorts, mediaPorts);
+    QCOMPARE(ownPorts(QStringLiteral("tcp"), QStringLiteral("0A")), QList<int>());
+
+    QUdpSocket sender;
+    QVERIFY(sender.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    for (int port : udpPorts) {
+        for (const QByteArray &datagram : hostileDatagrams(port, sender.localPort()))
+            sender.writeDatagram(datagram, QHostAddress(QHostAddress::LocalHost), port);
+    }
+    // Still alive (a crash would end this process) and still in the call, which ends normally.
+    QTest::qWait(500);
+    QCOMPARE(rig.phone()->get_phone_state(), int(PHONE_TALKING));
+    rig.phone()->request_hangup();
+    QVERIFY2(callee.waitForFinished(10000), qPrintable(callee.report()));
+    QTRY_VERIFY_WITH_TIMEOUT(rig.spy().contains("signal_dialog_end"), 10000);
     QVERIFY(rig.stopPhone());
 }
 
