@@ -5,6 +5,7 @@
 #include "sipscenario.h"
 
 #include "constants.h"
+#include "veldata.h"
 #include "velphone.h"
 
 #include <QDir>
@@ -24,6 +25,7 @@ private slots:
     void tls_registration_checks_the_certificate_data();
     void tls_registration_checks_the_certificate();
     void registers_over_tcp();
+    void re_registration_switches_the_transport();
     void call_out_through_the_proxy_with_hold_and_dtmf_data();
     void call_out_through_the_proxy_with_hold_and_dtmf();
     void call_in_through_the_proxy();
@@ -209,6 +211,34 @@ QMap<QString, QString> trusting(const KamailioPeer &server)
     return { { QStringLiteral("tlsCaFile"), server.caFile() } };
 }
 } // namespace
+
+void tst_VelPhoneSecure::re_registration_switches_the_transport()
+{
+    PhoneRig rig;
+    KamailioPeer server(PhoneRig::PASSWORD);
+    QVERIFY2(server.start(), qPrintable(server.report()));
+    rig.startAt(server, QStringLiteral("udp"), trusting(server));
+    QVERIFY(rig.waitRegistered(server.report()));
+
+    // What the setting window's save does: the stored account changes, then re-registration.
+    rig.saveAccount(PhoneRig::USER, PhoneRig::PASSWORD, server.tlsPort());
+    rig.store()->save_account_settings({ { QStringLiteral("transport"), QStringLiteral("tls") } });
+    rig.spy().clear();
+    rig.phone()->request_re_register();
+    QVERIFY(rig.waitRegistered(server.report()));
+    const QString tlsRegister
+        = QStringLiteral("request REGISTER sip:127.0.0.1:%1;transport=tls").arg(server.tlsPort());
+    QVERIFY2(server.report().contains(tlsRegister), qPrintable(server.report()));
+    QVERIFY(rig.logText().contains(QStringLiteral("SIP transport: tls")));
+    // And back: UDP again, with a SIP port of its own.
+    rig.saveAccount(PhoneRig::USER, PhoneRig::PASSWORD, server.udpPort());
+    rig.store()->save_account_settings({ { QStringLiteral("transport"), QStringLiteral("udp") } });
+    rig.spy().clear();
+    rig.phone()->request_re_register();
+    QVERIFY(rig.waitRegistered(server.report()));
+    QVERIFY(rig.logText().contains(QStringLiteral("SIP transport: udp")));
+    QVERIFY(rig.stopPhone());
+}
 
 void tst_VelPhoneSecure::call_out_through_the_proxy_with_hold_and_dtmf_data()
 {
