@@ -74,9 +74,9 @@ DialRequest::Number read_subscriber(QString subscriber, QStringList dropped)
             && c != QLatin1Char('#'))
             return refuse(QStringLiteral("\"%1\" is not a digit").arg(DialRequest::for_log(QString(c))));
     }
-    if (digits.size() > DialRequest::MAX_NUMBER_CHARS)
-        return refuse(QStringLiteral("the number has %1 digits, more than %2")
-                          .arg(digits.size())
+    if (number.size() > DialRequest::MAX_NUMBER_CHARS)
+        return refuse(QStringLiteral("the number has %1 characters, more than %2")
+                          .arg(number.size())
                           .arg(DialRequest::MAX_NUMBER_CHARS));
     DialRequest::Number result;
     result.number = number;

@@ -10,7 +10,7 @@ namespace DialRequest {
 
 // Longest link taken from a command line, the activation channel or a caller's page.
 constexpr int MAX_LINK_CHARS = 2048;
-// Longest number dialled, not counting a leading "+".
+// Longest number dialled, a leading "+" included.
 constexpr int MAX_NUMBER_CHARS = 32;
 
 // What the command line asks for.

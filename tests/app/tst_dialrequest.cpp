@@ -55,8 +55,8 @@ void tst_DialRequest::dialledNumber_data()
                                     << "+81312345678";
     QTest::newRow("32 digits") << QStringLiteral("tel:") + QString(32, QLatin1Char('1'))
                                << QString(32, QLatin1Char('1'));
-    QTest::newRow("32 digits and plus") << QStringLiteral("tel:+") + QString(32, QLatin1Char('1'))
-                                        << QStringLiteral("+") + QString(32, QLatin1Char('1'));
+    QTest::newRow("plus and 31 digits") << QStringLiteral("tel:+") + QString(31, QLatin1Char('1'))
+                                        << QStringLiteral("+") + QString(31, QLatin1Char('1'));
 }
 
 void tst_DialRequest::dialledNumber()
@@ -81,6 +81,7 @@ void tst_DialRequest::refusedLink_data()
     QTest::newRow("plus inside") << "tel:03+1234";
     QTest::newRow("200 digits") << QStringLiteral("tel:") + QString(200, QLatin1Char('5'));
     QTest::newRow("33 digits") << QStringLiteral("tel:") + QString(33, QLatin1Char('5'));
+    QTest::newRow("plus and 32 digits") << QStringLiteral("tel:+") + QString(32, QLatin1Char('5'));
     QTest::newRow("javascript") << "javascript:alert(1)";
     QTest::newRow("http") << "http://example.com/tel:0312345678";
     QTest::newRow("no scheme") << "0312345678";

@@ -779,11 +779,15 @@ void MainWindow::set_up_click_to_dial()
         dial_handed_over(number);
     });
     // The 転送 click on a handed-over number has held the call; once the engine waits for the
-    // transfer target, it gets that number.
+    // transfer target, it gets that number, unless the operator has changed the display since.
     connect(m_phone, &VelPhone::signal_update_dialog_status, this, [this](const QString &status) {
         if (m_transferAfterHold.isEmpty() || status != MSG_ENTER_TRANSFER_NUMBER
             || m_phone->get_phone_state() != PHONE_TRANSFER_WAIT)
             return;
+        if (ui->phoneNumberLabel->text() != m_transferAfterHold) {
+            m_transferAfterHold.clear();
+            return;
+        }
         m_phone->request_transfer(m_transferAfterHold);
         m_transferAfterHold.clear();
     });
