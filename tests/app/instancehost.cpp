@@ -1,6 +1,7 @@
 // Runs the program's real start-up with a plain window instead of the bar. It prints
-// "ready <pid>" once the event loop runs and "shown" each time the window is shown, so that a
-// test in another process sees what a person would see. With --hide the window hides itself
+// "ready <pid>" once the event loop runs, "shown" each time the window is shown and
+// "dial <link>" for each link it is handed, so that a test in another process sees what a
+// person would see. With --hide the window hides itself
 // after start, as the bar does when it is sent to the tray.
 #include "singleinstance.h"
 
@@ -15,6 +16,15 @@
 namespace {
 class HostWindow : public QWidget
 {
+    Q_OBJECT
+
+public slots:
+    void slot_dial_link(QString link)
+    {
+        std::printf("dial %s\n", link.toUtf8().toPercentEncoding(":+;=@?/*#-.() ").constData());
+        std::fflush(stdout);
+    }
+
 protected:
     void showEvent(QShowEvent *event) override
     {
@@ -40,3 +50,5 @@ int main(int argc, char *argv[])
         return window;
     });
 }
+
+#include "instancehost.moc"

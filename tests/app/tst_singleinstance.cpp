@@ -1,10 +1,18 @@
+#include "activationmessage.h"
+#include "appdir.h"
+#include "constants.h"
 #include "singleinstance.h"
+#include "velclient.h"
+#include "vellogger.h"
 #include "velserver.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
@@ -22,12 +30,17 @@ private:
     QTemporaryDir *m_tmp = nullptr;
     QList<QProcess *> m_processes;
 
-    QProcess *start(const QStringList &args = {})
+    // `display` false: started as from a terminal or URL handler without any display.
+    QProcess *start(const QStringList &args = {}, bool display = true)
     {
         auto *p = new QProcess(this);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("TMPDIR"), m_tmp->path());
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        if (!display) {
+            for (const char *name : { "QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY" })
+                env.remove(QLatin1String(name));
+        }
         p->setProcessEnvironment(env);
         p->setProcessChannelMode(QProcess::SeparateChannels);
         p->start(QString::fromLocal8Bit(qgetenv("INSTANCEHOST")), args);
@@ -35,20 +48,33 @@ private:
         return p;
     }
 
-    static bool waitForLine(QProcess *p, const QByteArray &prefix, int timeoutMs = 15000)
+    // Waits for a line that starts with `prefix`; lines read on the way are gone. With `line`,
+    // the whole line found (without its end).
+    static bool waitForLine(
+        QProcess *p, const QByteArray &prefix, int timeoutMs = 15000, QByteArray *line = nullptr)
     {
         QElapsedTimer timer;
         timer.start();
         while (timer.elapsed() < timeoutMs) {
             while (p->canReadLine()) {
-                if (p->readLine().startsWith(prefix))
+                const QByteArray read = p->readLine().trimmed();
+                if (read.startsWith(prefix)) {
+                    if (line)
+                        *line = read;
                     return true;
+                }
             }
             if (p->state() == QProcess::NotRunning)
                 return false;
             p->waitForReadyRead(100);
         }
         return false;
+    }
+
+    static QString readLog()
+    {
+        QFile file(VelLogger::filePath());
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
 
 private slots:
@@ -80,7 +106,7 @@ private slots:
 
     void secondStartRaisesHiddenWindow()
     {
-        QProcess *first = start({QStringLiteral("--hide")});
+        QProcess *first = start({ QStringLiteral("--hide") });
         QVERIFY(waitForLine(first, "ready"));
 
         QProcess *second = start();
@@ -104,7 +130,7 @@ private slots:
         // The dead instance left its marker segment and socket file behind.
         QElapsedTimer timer;
         timer.start();
-        QProcess *next = start({QStringLiteral("--hide")});
+        QProcess *next = start({ QStringLiteral("--hide") });
         QVERIFY2(waitForLine(next, "ready", 20000), "a start after a crash must become the first instance");
         QVERIFY2(timer.elapsed() < 20000, "must not wait out the activation time-out");
 
@@ -132,6 +158,138 @@ private slots:
         late.connectToServer(name);
         QVERIFY(late.waitForConnected(5000));
         QTRY_VERIFY_WITH_TIMEOUT(window.isVisible(), 5000);
+    }
+
+    // Second starts as a URL handler or terminal makes them: with a link, and without a display.
+    void secondStartHandsOverLink()
+    {
+        QProcess *first = start({ QStringLiteral("--hide") });
+        QVERIFY(waitForLine(first, "ready"));
+
+        QProcess *second = start({ QStringLiteral("tel:03-1234-5678") }, false);
+        QVERIFY(second->waitForFinished(15000));
+        QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second->exitCode(), 0);
+        QVERIFY(!second->readAllStandardOutput().contains("ready"));
+        // The window comes to the front first, then gets the link.
+        QVERIFY(waitForLine(first, "shown"));
+        QByteArray dial;
+        QVERIFY(waitForLine(first, "dial", 15000, &dial));
+        QCOMPARE(dial, QByteArray("dial tel:03-1234-5678"));
+
+        QProcess *dialOption = start({ QStringLiteral("--dial"), QStringLiteral("+81 3 1234 5678") });
+        QVERIFY(dialOption->waitForFinished(15000));
+        QCOMPARE(dialOption->exitCode(), 0);
+        QVERIFY(waitForLine(first, "dial", 15000, &dial));
+        QCOMPARE(dial, QByteArray("dial tel:+81 3 1234 5678"));
+        QCOMPARE(first->state(), QProcess::Running);
+    }
+
+    void firstStartNeedsDisplay()
+    {
+        QProcess *headless = start({ QStringLiteral("tel:110") }, false);
+        QVERIFY(headless->waitForFinished(15000));
+        QCOMPARE(headless->exitCode(), 1);
+        QVERIFY(headless->readAllStandardError().contains("no display"));
+
+        // It left nothing behind: the next start is a first start, and dials its own link once
+        // its window is up.
+        QProcess *first = start({ QStringLiteral("sip:2002@example.com") });
+        QVERIFY(waitForLine(first, "ready"));
+        QByteArray dial;
+        QVERIFY(waitForLine(first, "dial", 15000, &dial));
+        QCOMPARE(dial, QByteArray("dial sip:2002@example.com"));
+    }
+
+    // What arrives on the channel, byte for byte: a link is passed on, anything else is dropped
+    // with a log line; the window comes to the front either way.
+    void channelMessages_data()
+    {
+        QTest::addColumn<QByteArray>("message");
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<QString>("logged");
+
+        QTest::newRow("plain start") << QByteArray() << QString() << QString();
+        QTest::newRow("link") << ActivationMessage::dial(QStringLiteral("tel:03-1234-5678"))
+                              << QStringLiteral("tel:03-1234-5678") << QString();
+        // Checking the link is the window's business; the channel carries it unchanged.
+        QTest::newRow("link with newline")
+            << ActivationMessage::dial(QStringLiteral("tel:1\n2")) << QStringLiteral("tel:1\n2") << QString();
+        QTest::newRow("not JSON") << QByteArray("tel:03-1234-5678") << QString()
+                                  << QStringLiteral("not a JSON object");
+        QTest::newRow("JSON array") << QByteArray("[1]") << QString() << QStringLiteral("not a JSON object");
+        QTest::newRow("newer version") << QByteArray(R"({"version":2,"dial":"tel:1"})") << QString()
+                                       << QStringLiteral("version 2 not understood");
+        QTest::newRow("no version") << QByteArray(R"({"dial":"tel:1"})") << QString()
+                                    << QStringLiteral("no version");
+        QTest::newRow("dial not text")
+            << QByteArray(R"({"version":1,"dial":110})") << QString() << QStringLiteral("no text to dial");
+        QTest::newRow("oversized") << ActivationMessage::dial(
+            QString(ActivationMessage::MAX_BYTES, QLatin1Char('1')))
+                                   << QString() << QStringLiteral("more than 4096 bytes");
+        QTest::newRow("binary") << QByteArray("\x00\xff\xfe{", 4) << QString()
+                                << QStringLiteral("not a JSON object");
+    }
+
+    void channelMessages()
+    {
+        QFETCH(QByteArray, message);
+        QFETCH(QString, link);
+        QFETCH(QString, logged);
+        AppDir::setPathForTesting(m_tmp->path());
+        QVERIFY(QDir().mkpath(m_tmp->path() + LOG_DIR));
+        const QString name = QStringLiteral("tarsel-msg-%1").arg(QCoreApplication::applicationPid());
+        VelServer server(name);
+        QVERIFY(server.isListening());
+        QWidget window;
+        server.set_window(&window);
+        QSignalSpy dialled(&server, &VelServer::signal_dial_link);
+
+        {
+            VelClient client;
+            client.connect_to_server(name, message);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(window.isVisible(), 5000);
+        if (!link.isEmpty()) {
+            QTRY_COMPARE_WITH_TIMEOUT(dialled.size(), 1, 5000);
+            QCOMPARE(dialled.first().first().toString(), link);
+        } else if (!logged.isEmpty()) {
+            QTRY_VERIFY_WITH_TIMEOUT(readLog().contains(logged), 5000);
+        } else {
+            QTest::qWait(300);
+        }
+        if (link.isEmpty())
+            QCOMPARE(dialled.size(), 0);
+        if (logged.isEmpty())
+            QVERIFY(!readLog().contains(QStringLiteral("activation message dropped")));
+        AppDir::setPathForTesting(QString());
+    }
+
+    // A connection that sends part of a message and stays open is not waited for.
+    void unfinishedMessageIsDropped()
+    {
+        AppDir::setPathForTesting(m_tmp->path());
+        QVERIFY(QDir().mkpath(m_tmp->path() + LOG_DIR));
+        const QString name = QStringLiteral("tarsel-slow-%1").arg(QCoreApplication::applicationPid());
+        VelServer server(name);
+        QWidget window;
+        server.set_window(&window);
+        QSignalSpy dialled(&server, &VelServer::signal_dial_link);
+        QLocalSocket slow;
+        slow.connectToServer(name);
+        QVERIFY(slow.waitForConnected(5000));
+        slow.write(ActivationMessage::dial(QStringLiteral("tel:110")).left(10));
+        QVERIFY(slow.waitForBytesWritten(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(readLog().contains(QStringLiteral("not finished")), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(slow.state(), QLocalSocket::UnconnectedState, 5000);
+        QCOMPARE(dialled.size(), 0);
+        // The server still serves the next start.
+        {
+            VelClient client;
+            client.connect_to_server(name, ActivationMessage::dial(QStringLiteral("tel:110")));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(dialled.size(), 1, 5000);
+        AppDir::setPathForTesting(QString());
     }
 
     void liveServerNameIsNotStolen()

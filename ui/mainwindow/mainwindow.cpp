@@ -8,6 +8,7 @@
 #include "calltime.h"
 #include "constants.h"
 #include "dialogincommingwindow.h"
+#include "dialrequest.h"
 #include "historywindow.h"
 #include "messagebox.h"
 #include "operatorstatus.h"
@@ -60,6 +61,7 @@ constexpr int HIDDEN_BELOW_SCREEN = 20;
 constexpr int CALL_TICK_MS = 1000;
 constexpr int LEVEL_INFO = 1;
 constexpr int LEVEL_WARNING = 2;
+constexpr int DIAL_WAIT_FOR_REGISTRATION_MS = 30000;
 
 QString tone_for_key(const QString &key)
 {
@@ -130,6 +132,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(m_phone, &VelPhone::signal_play_hold_music, this, &MainWindow::slot_play_hold_music);
     connect(m_phone, &VelPhone::signal_stop_hold_music, this, &MainWindow::slot_stop_hold_music);
     connect(m_phone, &VelPhone::signal_play_terminated_audio, this, &MainWindow::slot_play_terminated_audio);
+    set_up_click_to_dial();
     m_phone->start(QThread::InheritPriority);
 
     m_lastCallDuration = ZERO_DURATION;
@@ -431,6 +434,7 @@ void MainWindow::show_remote_site(const QMap<QString, QString> &params)
         connect(m_remoteSite, &RemoteSite::signal_show_main_window, this, &MainWindow::slot_show_main_window);
         connect(m_remoteSite, &RemoteSite::signal_set_not_delay_hidden_reomote_window, this,
             &MainWindow::slot_set_not_delay_hidden_remote_window);
+        connect(m_remoteSite, &RemoteSite::signal_dial_link, this, &MainWindow::slot_dial_link);
     }
     m_remoteSite->set_webview_params(params);
     if (!m_remoteSite->isVisible()) {
@@ -727,6 +731,8 @@ void MainWindow::slot_pause_button_clicked()
 
 void MainWindow::slot_transfer_button_clicked()
 {
+    if (m_phone->is_in_call() && transfer_to_handed_over_number())
+        return;
     if (m_phone->is_in_call()) {
         ui->phoneNumberLabel->clear();
         ui->deleteButton->hide();
@@ -749,6 +755,113 @@ void MainWindow::slot_send_call_from_history_window(QString phoneNumber)
     ui->phoneNumberLabel->setText(phoneNumber);
     show();
     m_historyWindow->hide();
+}
+
+// ---- Click to dial ----------------------------------------------------------------------
+
+void MainWindow::set_up_click_to_dial()
+{
+    m_pendingDialTimer = new QTimer(this);
+    m_pendingDialTimer->setSingleShot(true);
+    connect(m_pendingDialTimer, &QTimer::timeout, this, [this] {
+        m_logger->log(QStringLiteral("click to dial: not registered within %1 s, %2 not dialled")
+                          .arg(DIAL_WAIT_FOR_REGISTRATION_MS / 1000)
+                          .arg(m_pendingDial),
+            LEVEL_WARNING);
+        m_pendingDial.clear();
+    });
+    connect(m_phone, &VelPhone::signal_registration_state, this, [this](const QString &state) {
+        m_registered = state == REG_STATUS_SUCCESSFUL;
+        if (!m_registered || m_pendingDial.isEmpty())
+            return;
+        m_pendingDialTimer->stop();
+        const QString number = m_pendingDial;
+        m_pendingDial.clear();
+        dial_handed_over(number);
+    });
+    // The 転送 click on a handed-over number has held the call; once the engine waits for the
+    // transfer target, it gets that number, unless the operator has changed the display since.
+    connect(m_phone, &VelPhone::signal_update_dialog_status, this, [this](const QString &status) {
+        if (m_transferAfterHold.isEmpty() || status != MSG_ENTER_TRANSFER_NUMBER
+            || m_phone->get_phone_state() != PHONE_TRANSFER_WAIT)
+            return;
+        if (ui->phoneNumberLabel->text() != m_transferAfterHold) {
+            m_transferAfterHold.clear();
+            return;
+        }
+        m_phone->request_transfer(m_transferAfterHold);
+        m_transferAfterHold.clear();
+    });
+    connect(m_phone, &VelPhone::signal_dialog_end, this, [this] {
+        m_handedOverNumber.clear();
+        m_transferAfterHold.clear();
+    });
+}
+
+void MainWindow::slot_dial_link(QString link)
+{
+    const DialRequest::Number parsed = DialRequest::parse_link(link);
+    if (!parsed.ok()) {
+        m_logger->log(
+            QStringLiteral("click to dial: refused %1: %2").arg(DialRequest::for_log(link), parsed.refusal),
+            LEVEL_WARNING);
+        return;
+    }
+    if (!parsed.dropped.isEmpty())
+        m_logger->log(
+            QStringLiteral("click to dial: %1 left out of %2")
+                .arg(DialRequest::for_log(parsed.dropped.join(QLatin1Char(' '))), DialRequest::for_log(link)),
+            LEVEL_INFO);
+    show();
+    dial_handed_over(parsed.number);
+}
+
+void MainWindow::dial_handed_over(const QString &number)
+{
+    const int state = m_phone->get_phone_state();
+    if (state == PHONE_RINGING || m_phone->is_incoming_ringing()) {
+        m_logger->log(QStringLiteral("click to dial: %1 ignored, a call is ringing").arg(number), LEVEL_INFO);
+        return;
+    }
+    if (state == PHONE_READY && m_phone->is_idle()) {
+        if (!m_registered) {
+            m_logger->log(
+                QStringLiteral("click to dial: %1 waits for the registration").arg(number), LEVEL_INFO);
+            m_pendingDial = number;
+            m_pendingDialTimer->start(DIAL_WAIT_FOR_REGISTRATION_MS);
+            show_handed_over(number);
+            return;
+        }
+        // As if typed and Enter pressed.
+        m_logger->log(QStringLiteral("click to dial: dialling %1").arg(number), LEVEL_INFO);
+        show_handed_over(number);
+        ui->deleteButton->hide();
+        m_phone->request_dial(number);
+        return;
+    }
+    // During a call the number waits in the display as a transfer target.
+    m_logger->log(QStringLiteral("click to dial: %1 shown for a transfer").arg(number), LEVEL_INFO);
+    show_handed_over(number);
+    m_handedOverNumber = number;
+}
+
+void MainWindow::show_handed_over(const QString &number)
+{
+    m_transferResultTimer->stop();
+    ui->numberInputMessage->hide();
+    ui->phoneNumberLabel->setText(number);
+    ui->deleteButton->show();
+}
+
+bool MainWindow::transfer_to_handed_over_number()
+{
+    if (m_handedOverNumber.isEmpty() || ui->phoneNumberLabel->text() != m_handedOverNumber)
+        return false;
+    m_transferAfterHold = m_handedOverNumber;
+    m_handedOverNumber.clear();
+    // The engine holds the call first and takes the target on the next request.
+    m_phone->request_transfer(QString());
+    return true;
 }
 
 // ---- Sounds -----------------------------------------------------------------------------

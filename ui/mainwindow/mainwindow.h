@@ -99,6 +99,9 @@ public slots:
     void slot_started_play_audio();
     void slot_finished_play_audio();
     void slot_play_terminated_audio(QString file);
+    // Click to dial: a tel:, sip:, sips: or callto: link (or a --dial number as a tel: link)
+    // from the command line, a later start or the caller's page.
+    void slot_dial_link(QString link);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -122,6 +125,10 @@ private:
     void show_remote_site(const QMap<QString, QString> &params);
     void show_incoming_window();
     void slide_out_remote_site();
+    void set_up_click_to_dial();
+    void dial_handed_over(const QString &number);
+    void show_handed_over(const QString &number);
+    bool transfer_to_handed_over_number();
 
     Ui::MainWindow *ui;
     QTimer *m_clearHoldTimer = nullptr;
@@ -178,4 +185,12 @@ private:
     qint32 m_dragX = 0;
     qint32 m_dragY = 0;
     bool m_exitConfirmed = false;
+    // Click to dial: a number handed over before the account registered waits (at most
+    // DIAL_WAIT_FOR_REGISTRATION_MS); one handed over during a call waits in the display for
+    // 転送, which first holds the call and then transfers to it.
+    bool m_registered = false;
+    QString m_pendingDial;
+    QTimer *m_pendingDialTimer = nullptr;
+    QString m_handedOverNumber;
+    QString m_transferAfterHold;
 };
