@@ -99,6 +99,9 @@ MainWindow::MainWindow(QWidget *parent)
     , ui(new Ui::MainWindow)
 {
     register_images();
+    // The bar lives on in the tray: closing the last visible window (a dialog, the version
+    // window) must not end the program; only the exit confirmation does.
+    QApplication::setQuitOnLastWindowClosed(false);
     ui->setupUi(this);
 
     AppDir::makeDataDirectories();

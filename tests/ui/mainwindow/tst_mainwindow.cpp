@@ -73,6 +73,7 @@ private slots:
     void exitAnsweredNo();
     void exitAnsweredYes();
     void closeOnlyHides();
+    void closingAnotherWindowWhileHiddenKeepsRunning();
     void dragWithLeftButtonOnly();
     void trayDoubleClickShows();
 };
@@ -432,6 +433,28 @@ void tst_MainWindow::closeOnlyHides()
     QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
     QTest::mouseClick(bar.button("closeButton"), Qt::LeftButton);
     QVERIFY(w->isVisible());
+}
+
+void tst_MainWindow::closingAnotherWindowWhileHiddenKeepsRunning()
+{
+    // A fresh process quits on its last window by default; the bar must change that itself.
+    QApplication::setQuitOnLastWindowClosed(true);
+    BarFixture bar;
+    MainWindow *w = bar.window();
+    w->show();
+    w->hide(); // into the tray
+    // Quitting is decided inside the event loop: run it, close the version window there and
+    // end the loop with a code of our own a little later.
+    QTimer::singleShot(0, w, [w] {
+        w->slot_about_menu_clicked();
+        auto *about = w->findChild<AboutWindow *>();
+        QVERIFY(about && about->isVisible());
+        about->close();
+        QTimer::singleShot(500, [] { QCoreApplication::exit(42); });
+    });
+    QCOMPARE(QApplication::exec(), 42);
+    QVERIFY(!w->findChild<AboutWindow *>()->isVisible());
+    QVERIFY(bar.phone()->isRunning());
 }
 
 void tst_MainWindow::dragWithLeftButtonOnly()
