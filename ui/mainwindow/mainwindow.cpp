@@ -635,7 +635,12 @@ void MainWindow::keyPressEvent(QKeyEvent *event)
     if (key == Qt::Key_unknown)
         return;
     if (event->modifiers() == Qt::ControlModifier && key == Qt::Key_V) {
-        const QString digits = QApplication::clipboard()->text().remove(QRegExp(QStringLiteral("[^0-9]")));
+        // Numbers copied from Japanese pages often come in full-width digits: compatibility
+        // normalisation makes them ASCII before everything else is dropped.
+        const QString digits = QApplication::clipboard()
+                                   ->text()
+                                   .normalized(QString::NormalizationForm_KC)
+                                   .remove(QRegExp(QStringLiteral("[^0-9]")));
         if (!digits.isEmpty()) {
             ui->phoneNumberLabel->setText(ui->phoneNumberLabel->text() + digits);
             ui->deleteButton->show();

@@ -219,6 +219,12 @@ void tst_MainWindow::paste()
     QVERIFY(bar.label("numberInputMessage")->isHidden());
     QTest::keyClick(w, Qt::Key_V, Qt::ControlModifier);
     QCOMPARE(bar.number(), QStringLiteral("03123456780312345678"));
+
+    // Copied from a Japanese page: full-width digits and dashes.
+    bar.window()->slot_clear_phone_number();
+    QApplication::clipboard()->setText(QStringLiteral("０３－１２３４－５６７８"));
+    QTest::keyClick(w, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(bar.number(), QStringLiteral("0312345678"));
 }
 
 void tst_MainWindow::backspaceOnlyEditsTypedNumbers()
