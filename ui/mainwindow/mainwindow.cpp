@@ -415,12 +415,10 @@ void MainWindow::slot_received_dialog(QMap<QString, QString> params)
 void MainWindow::show_remote_site(const QMap<QString, QString> &params)
 {
     // A new call while the previous caller's page is still up (or sliding out) takes the
-    // window back at once.
+    // window back at once, without hiding it first (that would flicker).
     m_delayHiddenTimer->stop();
-    if (m_remoteSiteAnimation) {
+    if (m_remoteSiteAnimation)
         m_remoteSiteAnimation->stop();
-        m_remoteSite->hide();
-    }
     if (!m_remoteSite) {
         m_remoteSite = new RemoteSite(this, m_phone, m_store);
         const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
@@ -436,10 +434,9 @@ void MainWindow::show_remote_site(const QMap<QString, QString> &params)
             &MainWindow::slot_set_not_delay_hidden_remote_window);
     }
     m_remoteSite->set_webview_params(params);
-    if (!m_remoteSite->isVisible()) {
-        m_remoteSite->move(m_remoteSiteX, m_remoteSiteShownY);
+    m_remoteSite->move(m_remoteSiteX, m_remoteSiteShownY);
+    if (!m_remoteSite->isVisible())
         m_remoteSite->show();
-    }
 }
 
 void MainWindow::show_incoming_window()
