@@ -16,7 +16,7 @@ const QString SITE_BUTTON_MARGINS = QStringLiteral("margin-right:10px;margin-lef
 
 const QString APP_VERSION = QStringLiteral("1.2.0");
 const QString ABOUT_TITLE_FORMAT = QStringLiteral("Orvane Softphone Tarsel %1");
-const QString COPYRIGHT_FORMAT = QStringLiteral("Copyright (C) %1 Orvane Tarsel developers. All rights reserved.");
+const QString COPYRIGHT_FORMAT = QStringLiteral("Copyright (C) %1 Orvane Tarsel developers");
 const QString APP_TITLE = QStringLiteral("Orvane Tarsel");
 const QString ABOUT_APP_NAME = QStringLiteral("Orvane Tarsel");
 const QString USER_AGENT_NAME = QStringLiteral("Orvane Softphone Tarsel");

@@ -9,6 +9,7 @@
 #include "constants.h"
 #include "dialogincommingwindow.h"
 #include "historywindow.h"
+#include "labelfit.h"
 #include "messagebox.h"
 #include "operatorstatus.h"
 #include "othersetting.h"
@@ -162,6 +163,14 @@ MainWindow::MainWindow(QWidget *parent)
         button->setCursor(Qt::PointingHandCursor);
     ui->deleteButton->hide();
     ui->versionLabel->setText(APP_VERSION);
+    // Every text these labels can show is whole at the form's width.
+    fit_label_font(ui->dialogStatus,
+        { MSG_AUTHENTICATING, MSG_AUTH_FAILED, MSG_NOT_AUTHENTICATED, MSG_READY_TO_DIAL, MSG_CALLING,
+            MSG_INCOMING, MSG_IN_CALL, MSG_ONLINE, MSG_ON_HOLD, MSG_REMOTE_HOLD, MSG_ENTER_TRANSFER_NUMBER,
+            MSG_TRANSFER_CALLING, MSG_TRANSFER_IN_CALL, MSG_TRANSFER_ON_HOLD, MSG_TRANSFER_REMOTE_HOLD });
+    fit_label_font(ui->numberInputMessage, { TEXT_NUMBER_INPUT_HINT });
+    fit_label_font(ui->phoneNumberLabel, { MSG_TRANSFER_DONE });
+    fit_label_font(ui->versionLabel, { APP_VERSION });
     ui->phoneNumberLabel->setStyleSheet(STYLE_PHONE_NUMBER_LABEL);
     ui->buttonGroup->setStyleSheet(STYLE_BUTTON_GROUP);
     ui->historyButton->setStyleSheet(STYLE_HISTORY_BUTTON);
