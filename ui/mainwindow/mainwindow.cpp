@@ -771,13 +771,40 @@ QString MainWindow::playback_device_name() const
     return m_store->get_audio_settings().value(KEY_PLAYBACK);
 }
 
+QAudioDeviceInfo MainWindow::output_device()
+{
+    // Chosen once per stored name (finding a PulseAudio sink asks the sound server), and anew
+    // when the chosen device has gone.
+    const QString stored = playback_device_name();
+    if (m_outputChosen && stored == m_outputChosenFor) {
+        if (m_outputDeviceName.isEmpty())
+            return QAudioDeviceInfo::defaultOutputDevice();
+        for (const QAudioDeviceInfo &device : QAudioDeviceInfo::availableDevices(QAudio::AudioOutput)) {
+            if (device.deviceName() == m_outputDeviceName)
+                return device;
+        }
+    }
+    bool matched = false;
+    const QAudioDeviceInfo device = choose_output_device(stored, [&matched](const QString &name) {
+        matched = true;
+        qDebug() << "lin same device name:" << name;
+    });
+    m_outputChosen = true;
+    m_outputChosenFor = stored;
+    m_outputDeviceName = matched ? device.deviceName() : QString();
+    m_logger->log(
+        QStringLiteral("own sounds play on \"%1\"%2 for the speaker \"%3\"")
+            .arg(device.deviceName(), matched ? QString() : QStringLiteral(" (default device)"), stored),
+        LEVEL_INFO);
+    return device;
+}
+
 void MainWindow::play_tone(const QString &file)
 {
     // While the trigger thread runs a tone is playing; tones are neither queued nor mixed.
     if (m_toneTrigger->isRunning() || m_toneOutput)
         return;
-    const QAudioDeviceInfo device = choose_output_device(
-        playback_device_name(), [](const QString &name) { qDebug() << "lin same device name:" << name; });
+    const QAudioDeviceInfo device = output_device();
     WavSound sound;
     if (!sound.load(file)) {
         m_logger->log(sound.error(), LEVEL_WARNING);
@@ -876,7 +903,7 @@ void MainWindow::play_hold_music(const QString &file)
     // One hold music output at a time; a second start while it plays changes nothing.
     if (m_holdOutput)
         return;
-    const QAudioDeviceInfo device = choose_output_device(playback_device_name());
+    const QAudioDeviceInfo device = output_device();
     WavSound sound;
     if (!sound.load(file)) {
         m_logger->log(sound.error(), LEVEL_WARNING);

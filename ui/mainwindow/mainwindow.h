@@ -3,6 +3,7 @@
 #include "wavsound.h"
 
 #include <QAudio>
+#include <QAudioDeviceInfo>
 #include <QBuffer>
 #include <QDateTime>
 #include <QList>
@@ -114,6 +115,7 @@ private:
     void remove_last_digit();
     QString elapsed_call_time() const;
     QString playback_device_name() const;
+    QAudioDeviceInfo output_device();
     void play_tone(const QString &file);
     void play_hold_music(const QString &file);
     void finish_tone();
@@ -161,6 +163,10 @@ private:
     // Sounds hold only the PCM part of their WAV file, read afresh for every pass.
     QBuffer m_toneBuffer;
     QAudioOutput *m_toneOutput = nullptr;
+    // The output device of the program's own sounds, and the stored speaker it was chosen for.
+    bool m_outputChosen = false;
+    QString m_outputChosenFor;
+    QString m_outputDeviceName;
     QBuffer m_holdBuffer;
     QAudioOutput *m_holdOutput = nullptr;
     // The remote site window slides down out of the screen after a call.
