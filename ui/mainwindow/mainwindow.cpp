@@ -1,11 +1,11 @@
 #include "mainwindow.h"
-#include "ui_mainwindow.h"
 #include "settingskeys.h"
+#include "ui_mainwindow.h"
 
 #include "aboutwindow.h"
-#include "calltime.h"
 #include "accountsetting.h"
 #include "appdir.h"
+#include "calltime.h"
 #include "constants.h"
 #include "dialogincommingwindow.h"
 #include "historywindow.h"
@@ -61,6 +61,8 @@ constexpr int HIDDEN_BELOW_SCREEN = 20;
 constexpr int CALL_TICK_MS = 1000;
 constexpr int LEVEL_INFO = 1;
 constexpr int LEVEL_WARNING = 2;
+// How long a finished tone's output may take to play out what the device still holds.
+constexpr int TONE_PLAY_OUT_LIMIT_MS = 5000;
 
 QString tone_for_key(const QString &key)
 {
@@ -210,8 +212,12 @@ MainWindow::~MainWindow()
     release_tone_output();
     release_hold_output();
     // The outputs are deleted here, while the window is whole: the PulseAudio output runs the
-    // event loop in its destructor, which must not reach half-destroyed widgets.
-    qDeleteAll(findChildren<QAudioOutput *>());
+    // event loop in its destructor, which must not reach half-destroyed widgets, nor deliver a
+    // report about another output to code that would ask that output about its closed stream.
+    const QList<QAudioOutput *> outputs = findChildren<QAudioOutput *>();
+    for (QAudioOutput *output : outputs)
+        output->disconnect();
+    qDeleteAll(outputs);
     delete m_toneTrigger;
     delete m_rightMenu;
     delete m_trayIcon;
@@ -814,10 +820,13 @@ void MainWindow::play_tone(const QString &file)
         m_logger->log(UNSUPPORTED_FORMAT + file, LEVEL_WARNING);
         return;
     }
-    m_toneBuffer.close();
-    m_toneBuffer.setData(sound.pcm());
-    m_toneBuffer.open(QIODevice::ReadOnly);
     m_toneOutput = new QAudioOutput(device, sound.format(), this);
+    // Each output reads its own copy, so an output that still plays out its last samples
+    // never sees the next tone's data.
+    auto *samples = new QBuffer(m_toneOutput);
+    samples->setData(sound.pcm());
+    samples->open(QIODevice::ReadOnly);
+    m_toneLengthMs = int(sound.format().durationForBytes(sound.pcm().size()) / 1000);
     connect(m_toneOutput, &QAudioOutput::stateChanged, this, &MainWindow::slot_audio_play_state_change);
     m_toneTrigger->start(QThread::InheritPriority);
 }
@@ -826,13 +835,23 @@ void MainWindow::slot_started_play_audio()
 {
     if (!m_toneOutput)
         return;
-    m_toneOutput->start(&m_toneBuffer);
+    m_toneOutput->start(m_toneOutput->findChild<QBuffer *>());
     // A device that cannot start (no sound server) reports no state change at all.
     if (m_toneOutput && m_toneOutput->error() != QAudio::NoError) {
         m_logger->log(QStringLiteral("tone output failed to start: error %1").arg(m_toneOutput->error()),
             LEVEL_WARNING);
         finish_tone();
+        return;
     }
+    if (!m_toneOutput) // stopped as it started
+        return;
+    // The tone is over when its own samples have played. The device's idle report cannot tell
+    // that: a sound server at its default latency gives it more than a second late, and every
+    // key typed until then would go unheard.
+    QTimer::singleShot(m_toneLengthMs, this, [this, output = m_toneOutput] {
+        if (output == m_toneOutput)
+            end_tone();
+    });
 }
 
 void MainWindow::slot_audio_play_state_change(QAudio::State newState)
@@ -841,12 +860,8 @@ void MainWindow::slot_audio_play_state_change(QAudio::State newState)
         return;
     switch (newState) {
     case QAudio::IdleState:
-        // Idle comes when the data has been handed over, not heard: stopping at once would cut
-        // off what the device still holds, so the tone is released once that has played.
-        QTimer::singleShot(queued_msecs(m_toneOutput), this, [this, output = m_toneOutput] {
-            if (output == m_toneOutput)
-                finish_tone();
-        });
+        // Everything has been handed to the device before the tone's time was up.
+        end_tone();
         break;
     case QAudio::StoppedState:
         if (m_toneOutput->error() != QAudio::NoError)
@@ -871,6 +886,39 @@ void MainWindow::slot_play_terminated_audio(QString file)
     play_tone(file);
 }
 
+void MainWindow::end_tone()
+{
+    // The next tone may start now; this output lives on until the device has played what it
+    // still holds (stopping it at once would cut off the tone's end), and goes at the latest
+    // after a few seconds.
+    QAudioOutput *output = m_toneOutput;
+    if (!output)
+        return;
+    m_toneOutput = nullptr;
+    disconnect(output, nullptr, this, nullptr);
+    const auto drop = [output] {
+        // A report the sound server queued before the stop may still come in: nothing of ours
+        // may ask the stopped output about its buffer then.
+        output->disconnect(output);
+        output->stop();
+        output->deleteLater();
+    };
+    const auto dropWhenPlayed = [output, drop] { QTimer::singleShot(queued_msecs(output), output, drop); };
+    if (output->state() == QAudio::IdleState) {
+        dropWhenPlayed();
+    } else {
+        connect(output, &QAudioOutput::stateChanged, output, [dropWhenPlayed, drop](QAudio::State state) {
+            if (state == QAudio::IdleState)
+                dropWhenPlayed();
+            else if (state == QAudio::StoppedState)
+                drop();
+        });
+    }
+    QTimer::singleShot(TONE_PLAY_OUT_LIMIT_MS, output, drop);
+    m_toneTrigger->quit();
+    m_toneTrigger->wait();
+}
+
 void MainWindow::finish_tone()
 {
     release_tone_output();
@@ -890,7 +938,6 @@ void MainWindow::release_tone_output()
         output->stop();
         output->deleteLater();
     }
-    m_toneBuffer.close();
 }
 
 void MainWindow::slot_play_hold_music()
