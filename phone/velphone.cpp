@@ -394,6 +394,20 @@ void VelPhone::publish_snapshot()
 // ---------------------------------------------------------------------------------------------
 // Registration
 
+namespace {
+bool is_port_number(const QString &port)
+{
+    constexpr int MAX_PORT = 65535;
+    for (const QChar c : port) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    }
+    bool ok = false;
+    const int value = port.toInt(&ok);
+    return ok && value <= MAX_PORT;
+}
+} // namespace
+
 void VelPhone::do_register()
 {
     // The account that leaves is shown as unregistered before the new one registers.
@@ -408,6 +422,14 @@ void VelPhone::do_register()
     const QString password = m_account.value(KEY_PASSWORD);
     if (address.isEmpty() || port.isEmpty() || userId.isEmpty() || password.isEmpty())
         return;
+    if (!is_port_number(port)) {
+        // A port the setting window cannot produce (the database was prepared by hand): no
+        // REGISTER to an address made of it; the bar shows the failure.
+        log(QStringLiteral("registration not started: the stored port \"%1\" is not a number from 0 to 65535")
+                .arg(port));
+        post([this, userId] { emit signal_registration_state(REG_STATUS_FAILED, userId); });
+        return;
+    }
 
     LinphoneFactory *factory = linphone_factory_get();
     const QString identity

@@ -10,6 +10,7 @@
 #include "dialogincommingwindow.h"
 #include "dialrequest.h"
 #include "historywindow.h"
+#include "labelfit.h"
 #include "messagebox.h"
 #include "operatorstatus.h"
 #include "othersetting.h"
@@ -62,6 +63,8 @@ constexpr int CALL_TICK_MS = 1000;
 constexpr int LEVEL_INFO = 1;
 constexpr int LEVEL_WARNING = 2;
 constexpr int DIAL_WAIT_FOR_REGISTRATION_MS = 30000;
+// How long a finished tone's output may take to play out what the device still holds.
+constexpr int TONE_PLAY_OUT_LIMIT_MS = 5000;
 
 QString tone_for_key(const QString &key)
 {
@@ -101,6 +104,9 @@ MainWindow::MainWindow(QWidget *parent)
     , ui(new Ui::MainWindow)
 {
     register_images();
+    // The bar lives on in the tray: closing the last visible window (a dialog, the version
+    // window) must not end the program; only the exit confirmation does.
+    QApplication::setQuitOnLastWindowClosed(false);
     ui->setupUi(this);
 
     AppDir::makeDataDirectories();
@@ -162,6 +168,14 @@ MainWindow::MainWindow(QWidget *parent)
         button->setCursor(Qt::PointingHandCursor);
     ui->deleteButton->hide();
     ui->versionLabel->setText(APP_VERSION);
+    // Every text these labels can show is whole at the form's width.
+    fit_label_font(ui->dialogStatus,
+        { MSG_AUTHENTICATING, MSG_AUTH_FAILED, MSG_NOT_AUTHENTICATED, MSG_READY_TO_DIAL, MSG_CALLING,
+            MSG_INCOMING, MSG_IN_CALL, MSG_ONLINE, MSG_ON_HOLD, MSG_REMOTE_HOLD, MSG_ENTER_TRANSFER_NUMBER,
+            MSG_TRANSFER_CALLING, MSG_TRANSFER_IN_CALL, MSG_TRANSFER_ON_HOLD, MSG_TRANSFER_REMOTE_HOLD });
+    fit_label_font(ui->numberInputMessage, { TEXT_NUMBER_INPUT_HINT });
+    fit_label_font(ui->phoneNumberLabel, { MSG_TRANSFER_DONE });
+    fit_label_font(ui->versionLabel, { APP_VERSION });
     ui->phoneNumberLabel->setStyleSheet(STYLE_PHONE_NUMBER_LABEL);
     ui->buttonGroup->setStyleSheet(STYLE_BUTTON_GROUP);
     ui->historyButton->setStyleSheet(STYLE_HISTORY_BUTTON);
@@ -201,8 +215,12 @@ MainWindow::~MainWindow()
     release_tone_output();
     release_hold_output();
     // The outputs are deleted here, while the window is whole: the PulseAudio output runs the
-    // event loop in its destructor, which must not reach half-destroyed widgets.
-    qDeleteAll(findChildren<QAudioOutput *>());
+    // event loop in its destructor, which must not reach half-destroyed widgets, nor deliver a
+    // report about another output to code that would ask that output about its closed stream.
+    const QList<QAudioOutput *> outputs = findChildren<QAudioOutput *>();
+    for (QAudioOutput *output : outputs)
+        output->disconnect();
+    qDeleteAll(outputs);
     delete m_toneTrigger;
     delete m_rightMenu;
     delete m_trayIcon;
@@ -415,12 +433,10 @@ void MainWindow::slot_received_dialog(QMap<QString, QString> params)
 void MainWindow::show_remote_site(const QMap<QString, QString> &params)
 {
     // A new call while the previous caller's page is still up (or sliding out) takes the
-    // window back at once.
+    // window back at once, without hiding it first (that would flicker).
     m_delayHiddenTimer->stop();
-    if (m_remoteSiteAnimation) {
+    if (m_remoteSiteAnimation)
         m_remoteSiteAnimation->stop();
-        m_remoteSite->hide();
-    }
     if (!m_remoteSite) {
         m_remoteSite = new RemoteSite(this, m_phone, m_store);
         const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
@@ -437,10 +453,9 @@ void MainWindow::show_remote_site(const QMap<QString, QString> &params)
         connect(m_remoteSite, &RemoteSite::signal_dial_link, this, &MainWindow::slot_dial_link);
     }
     m_remoteSite->set_webview_params(params);
-    if (!m_remoteSite->isVisible()) {
-        m_remoteSite->move(m_remoteSiteX, m_remoteSiteShownY);
+    m_remoteSite->move(m_remoteSiteX, m_remoteSiteShownY);
+    if (!m_remoteSite->isVisible())
         m_remoteSite->show();
-    }
 }
 
 void MainWindow::show_incoming_window()
@@ -637,7 +652,12 @@ void MainWindow::keyPressEvent(QKeyEvent *event)
     if (key == Qt::Key_unknown)
         return;
     if (event->modifiers() == Qt::ControlModifier && key == Qt::Key_V) {
-        const QString digits = QApplication::clipboard()->text().remove(QRegExp(QStringLiteral("[^0-9]")));
+        // Numbers copied from Japanese pages often come in full-width digits: compatibility
+        // normalisation makes them ASCII before everything else is dropped.
+        const QString digits = QApplication::clipboard()
+                                   ->text()
+                                   .normalized(QString::NormalizationForm_KC)
+                                   .remove(QRegExp(QStringLiteral("[^0-9]")));
         if (!digits.isEmpty()) {
             ui->phoneNumberLabel->setText(ui->phoneNumberLabel->text() + digits);
             ui->deleteButton->show();
@@ -871,13 +891,40 @@ QString MainWindow::playback_device_name() const
     return m_store->get_audio_settings().value(KEY_PLAYBACK);
 }
 
+QAudioDeviceInfo MainWindow::output_device()
+{
+    // Chosen once per stored name (finding a PulseAudio sink asks the sound server), and anew
+    // when the chosen device has gone.
+    const QString stored = playback_device_name();
+    if (m_outputChosen && stored == m_outputChosenFor) {
+        if (m_outputDeviceName.isEmpty())
+            return QAudioDeviceInfo::defaultOutputDevice();
+        for (const QAudioDeviceInfo &device : QAudioDeviceInfo::availableDevices(QAudio::AudioOutput)) {
+            if (device.deviceName() == m_outputDeviceName)
+                return device;
+        }
+    }
+    bool matched = false;
+    const QAudioDeviceInfo device = choose_output_device(stored, [&matched](const QString &name) {
+        matched = true;
+        qDebug() << "lin same device name:" << name;
+    });
+    m_outputChosen = true;
+    m_outputChosenFor = stored;
+    m_outputDeviceName = matched ? device.deviceName() : QString();
+    m_logger->log(
+        QStringLiteral("own sounds play on \"%1\"%2 for the speaker \"%3\"")
+            .arg(device.deviceName(), matched ? QString() : QStringLiteral(" (default device)"), stored),
+        LEVEL_INFO);
+    return device;
+}
+
 void MainWindow::play_tone(const QString &file)
 {
     // While the trigger thread runs a tone is playing; tones are neither queued nor mixed.
     if (m_toneTrigger->isRunning() || m_toneOutput)
         return;
-    const QAudioDeviceInfo device = choose_output_device(
-        playback_device_name(), [](const QString &name) { qDebug() << "lin same device name:" << name; });
+    const QAudioDeviceInfo device = output_device();
     WavSound sound;
     if (!sound.load(file)) {
         m_logger->log(sound.error(), LEVEL_WARNING);
@@ -887,10 +934,13 @@ void MainWindow::play_tone(const QString &file)
         m_logger->log(UNSUPPORTED_FORMAT + file, LEVEL_WARNING);
         return;
     }
-    m_toneBuffer.close();
-    m_toneBuffer.setData(sound.pcm());
-    m_toneBuffer.open(QIODevice::ReadOnly);
     m_toneOutput = new QAudioOutput(device, sound.format(), this);
+    // Each output reads its own copy, so an output that still plays out its last samples
+    // never sees the next tone's data.
+    auto *samples = new QBuffer(m_toneOutput);
+    samples->setData(sound.pcm());
+    samples->open(QIODevice::ReadOnly);
+    m_toneLengthMs = int(sound.format().durationForBytes(sound.pcm().size()) / 1000);
     connect(m_toneOutput, &QAudioOutput::stateChanged, this, &MainWindow::slot_audio_play_state_change);
     m_toneTrigger->start(QThread::InheritPriority);
 }
@@ -899,13 +949,23 @@ void MainWindow::slot_started_play_audio()
 {
     if (!m_toneOutput)
         return;
-    m_toneOutput->start(&m_toneBuffer);
+    m_toneOutput->start(m_toneOutput->findChild<QBuffer *>());
     // A device that cannot start (no sound server) reports no state change at all.
     if (m_toneOutput && m_toneOutput->error() != QAudio::NoError) {
         m_logger->log(QStringLiteral("tone output failed to start: error %1").arg(m_toneOutput->error()),
             LEVEL_WARNING);
         finish_tone();
+        return;
     }
+    if (!m_toneOutput) // stopped as it started
+        return;
+    // The tone is over when its own samples have played. The device's idle report cannot tell
+    // that: a sound server at its default latency gives it more than a second late, and every
+    // key typed until then would go unheard.
+    QTimer::singleShot(m_toneLengthMs, this, [this, output = m_toneOutput] {
+        if (output == m_toneOutput)
+            end_tone();
+    });
 }
 
 void MainWindow::slot_audio_play_state_change(QAudio::State newState)
@@ -914,12 +974,8 @@ void MainWindow::slot_audio_play_state_change(QAudio::State newState)
         return;
     switch (newState) {
     case QAudio::IdleState:
-        // Idle comes when the data has been handed over, not heard: stopping at once would cut
-        // off what the device still holds, so the tone is released once that has played.
-        QTimer::singleShot(queued_msecs(m_toneOutput), this, [this, output = m_toneOutput] {
-            if (output == m_toneOutput)
-                finish_tone();
-        });
+        // Everything has been handed to the device before the tone's time was up.
+        end_tone();
         break;
     case QAudio::StoppedState:
         if (m_toneOutput->error() != QAudio::NoError)
@@ -944,6 +1000,39 @@ void MainWindow::slot_play_terminated_audio(QString file)
     play_tone(file);
 }
 
+void MainWindow::end_tone()
+{
+    // The next tone may start now; this output lives on until the device has played what it
+    // still holds (stopping it at once would cut off the tone's end), and goes at the latest
+    // after a few seconds.
+    QAudioOutput *output = m_toneOutput;
+    if (!output)
+        return;
+    m_toneOutput = nullptr;
+    disconnect(output, nullptr, this, nullptr);
+    const auto drop = [output] {
+        // A report the sound server queued before the stop may still come in: nothing of ours
+        // may ask the stopped output about its buffer then.
+        output->disconnect(output);
+        output->stop();
+        output->deleteLater();
+    };
+    const auto dropWhenPlayed = [output, drop] { QTimer::singleShot(queued_msecs(output), output, drop); };
+    if (output->state() == QAudio::IdleState) {
+        dropWhenPlayed();
+    } else {
+        connect(output, &QAudioOutput::stateChanged, output, [dropWhenPlayed, drop](QAudio::State state) {
+            if (state == QAudio::IdleState)
+                dropWhenPlayed();
+            else if (state == QAudio::StoppedState)
+                drop();
+        });
+    }
+    QTimer::singleShot(TONE_PLAY_OUT_LIMIT_MS, output, drop);
+    m_toneTrigger->quit();
+    m_toneTrigger->wait();
+}
+
 void MainWindow::finish_tone()
 {
     release_tone_output();
@@ -963,7 +1052,6 @@ void MainWindow::release_tone_output()
         output->stop();
         output->deleteLater();
     }
-    m_toneBuffer.close();
 }
 
 void MainWindow::slot_play_hold_music()
@@ -976,7 +1064,7 @@ void MainWindow::play_hold_music(const QString &file)
     // One hold music output at a time; a second start while it plays changes nothing.
     if (m_holdOutput)
         return;
-    const QAudioDeviceInfo device = choose_output_device(playback_device_name());
+    const QAudioDeviceInfo device = output_device();
     WavSound sound;
     if (!sound.load(file)) {
         m_logger->log(sound.error(), LEVEL_WARNING);

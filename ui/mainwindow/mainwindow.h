@@ -3,6 +3,7 @@
 #include "wavsound.h"
 
 #include <QAudio>
+#include <QAudioDeviceInfo>
 #include <QBuffer>
 #include <QDateTime>
 #include <QList>
@@ -117,8 +118,10 @@ private:
     void remove_last_digit();
     QString elapsed_call_time() const;
     QString playback_device_name() const;
+    QAudioDeviceInfo output_device();
     void play_tone(const QString &file);
     void play_hold_music(const QString &file);
+    void end_tone();
     void finish_tone();
     void release_tone_output();
     void release_hold_output();
@@ -165,9 +168,14 @@ private:
     QSystemTrayIcon *m_trayIcon = nullptr;
     QAction *m_openAction = nullptr;
     QNetworkAccessManager *m_network = nullptr;
-    // Sounds hold only the PCM part of their WAV file, read afresh for every pass.
-    QBuffer m_toneBuffer;
+    // Sounds hold only the PCM part of their WAV file, read afresh for every pass. A tone output
+    // reads from a buffer of its own (its child); the tone's length comes from its file.
     QAudioOutput *m_toneOutput = nullptr;
+    int m_toneLengthMs = 0;
+    // The output device of the program's own sounds, and the stored speaker it was chosen for.
+    bool m_outputChosen = false;
+    QString m_outputChosenFor;
+    QString m_outputDeviceName;
     QBuffer m_holdBuffer;
     QAudioOutput *m_holdOutput = nullptr;
     // The remote site window slides down out of the screen after a call.

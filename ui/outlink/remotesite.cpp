@@ -104,7 +104,15 @@ void RemoteSite::set_webview_params(QMap<QString, QString> params)
         = OutlinkRequest::placeholder_values(params, data->get_account_settings());
     const OutlinkRequest::SimpleRequest simple = OutlinkRequest::simple_request(outlink, values);
 
-    ui->webView->history()->clear();
+    // Each call gets a page of its own, with a history of its own: the previous caller's page
+    // is then reachable neither by Back (menu, Alt+Left, the mouse's back button) nor by a
+    // script of the new page.
+    if (page->history()->count() > 0 || !page->url().isEmpty()) {
+        QWebEnginePage *previous = page;
+        page = new TrustingPage(profile);
+        ui->webView->setPage(page);
+        delete previous;
+    }
     if (simple.post) {
         QWebEngineHttpRequest request(simple.url, QWebEngineHttpRequest::Post);
         request.setPostData(simple.body);
