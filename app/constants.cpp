@@ -139,7 +139,7 @@ const QString MSG_NO_TRANSFER_SOURCE = QStringLiteral("転送元がありませ�
 const QString MSG_ONLINE = QStringLiteral("オンライン");
 const QString MSG_TRANSFER_DONE = QStringLiteral("転送完了しました");
 // A blind transfer whose transferee never reported how its call to the target went.
-const QString MSG_TRANSFER_UNKNOWN = QStringLiteral("転送結果が不明です");
+const QString MSG_TRANSFER_UNKNOWN = QStringLiteral("転送結果不明");
 
 const QString CTI_SCHEME = QStringLiteral("https://");
 const QString CTI_PATH = QStringLiteral("/quick/actions/cti.php");

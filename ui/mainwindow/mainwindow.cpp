@@ -172,9 +172,10 @@ MainWindow::MainWindow(QWidget *parent)
     fit_label_font(ui->dialogStatus,
         { MSG_AUTHENTICATING, MSG_AUTH_FAILED, MSG_NOT_AUTHENTICATED, MSG_READY_TO_DIAL, MSG_CALLING,
             MSG_INCOMING, MSG_IN_CALL, MSG_ONLINE, MSG_ON_HOLD, MSG_REMOTE_HOLD, MSG_ENTER_TRANSFER_NUMBER,
-            MSG_TRANSFER_CALLING, MSG_TRANSFER_IN_CALL, MSG_TRANSFER_ON_HOLD, MSG_TRANSFER_REMOTE_HOLD });
+            MSG_TRANSFER_CALLING, MSG_TRANSFER_IN_CALL, MSG_TRANSFER_ON_HOLD, MSG_TRANSFER_REMOTE_HOLD,
+            MSG_NO_TRANSFER_SOURCE });
     fit_label_font(ui->numberInputMessage, { TEXT_NUMBER_INPUT_HINT });
-    fit_label_font(ui->phoneNumberLabel, { MSG_TRANSFER_DONE });
+    fit_label_font(ui->phoneNumberLabel, { MSG_TRANSFER_DONE, MSG_TRANSFER_UNKNOWN });
     fit_label_font(ui->versionLabel, { APP_VERSION });
     ui->phoneNumberLabel->setStyleSheet(STYLE_PHONE_NUMBER_LABEL);
     ui->buttonGroup->setStyleSheet(STYLE_BUTTON_GROUP);

@@ -78,12 +78,18 @@ RemoteSite::RemoteSite(QWidget *parent, VelPhone *phone, VelData *data)
              static_cast<QWidget *>(ui->siteDialogButton), static_cast<QWidget *>(ui->siteTerminateButton) })
         button->setCursor(Qt::PointingHandCursor);
 
-    page = new TrustingPage(
-        profile, [this](const QUrl &url) { emit signal_dial_link(url.toString(QUrl::FullyEncoded)); });
+    page = new_page();
     // The page starts empty; loading "about:blank" here would only add a finished signal
     // that could arrive after the first call's page has begun to load.
     ui->webView->setPage(page);
     connect(ui->webView, &QWebEngineView::loadFinished, this, &RemoteSite::slot_load_finished);
+}
+
+QWebEnginePage *RemoteSite::new_page()
+{
+    // Phone links on the caller's page dial through the bar.
+    return new TrustingPage(
+        profile, [this](const QUrl &url) { emit signal_dial_link(url.toString(QUrl::FullyEncoded)); });
 }
 
 RemoteSite::~RemoteSite()
@@ -109,7 +115,7 @@ void RemoteSite::set_webview_params(QMap<QString, QString> params)
     // script of the new page.
     if (page->history()->count() > 0 || !page->url().isEmpty()) {
         QWebEnginePage *previous = page;
-        page = new TrustingPage(profile);
+        page = new_page();
         ui->webView->setPage(page);
         delete previous;
     }

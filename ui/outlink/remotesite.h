@@ -55,6 +55,8 @@ private slots:
     void slot_load_finished();
 
 private:
+    QWebEnginePage *new_page();
+
     Ui::RemoteSite *ui;
     VelPhone *phone;
     VelData *data;

@@ -423,11 +423,12 @@ void tst_MainWindow::everyTextFitsItsLabel()
         const QStringList statuses = { MSG_AUTHENTICATING, MSG_AUTH_FAILED, MSG_NOT_AUTHENTICATED,
             MSG_READY_TO_DIAL, MSG_CALLING, MSG_INCOMING, MSG_IN_CALL, MSG_ONLINE, MSG_ON_HOLD,
             MSG_REMOTE_HOLD, MSG_ENTER_TRANSFER_NUMBER, MSG_TRANSFER_CALLING, MSG_TRANSFER_IN_CALL,
-            MSG_TRANSFER_ON_HOLD, MSG_TRANSFER_REMOTE_HOLD };
+            MSG_TRANSFER_ON_HOLD, MSG_TRANSFER_REMOTE_HOLD, MSG_NO_TRANSFER_SOURCE };
         for (const QString &status : statuses)
             clipped << fits(bar.label("dialogStatus"), status);
         clipped << fits(bar.label("numberInputMessage"), TEXT_NUMBER_INPUT_HINT);
         clipped << fits(bar.label("phoneNumberLabel"), MSG_TRANSFER_DONE);
+        clipped << fits(bar.label("phoneNumberLabel"), MSG_TRANSFER_UNKNOWN);
         clipped << fits(bar.label("versionLabel"), APP_VERSION);
         // The form's geometry stays.
         QCOMPARE(bar.label("dialogStatus")->geometry(), QRect(36, 23, 151, 21));
