@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMutexLocker>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
@@ -142,7 +141,7 @@ QMap<QString, QString> &VelData::mapFor(int category)
 
 QMap<QString, QString> VelData::copyOf(int category) const
 {
-    QMutexLocker locker(&m_mapsMutex);
+    std::lock_guard<std::mutex> locker(m_mapsMutex);
     return const_cast<VelData *>(this)->mapFor(category);
 }
 
@@ -158,7 +157,7 @@ void VelData::load_category(int category)
                           query.value(QStringLiteral("Value")).toString());
         }
         {
-            QMutexLocker locker(&m_mapsMutex);
+            std::lock_guard<std::mutex> locker(m_mapsMutex);
             QMap<QString, QString> &map = mapFor(category);
             for (auto it = loaded.cbegin(); it != loaded.cend(); ++it)
                 map.insert(it.key(), it.value());
@@ -215,7 +214,7 @@ bool VelData::save_category(int category, const QMap<QString, QString> &settings
             allSaved = false;
             continue;
         }
-        QMutexLocker locker(&m_mapsMutex);
+        std::lock_guard<std::mutex> locker(m_mapsMutex);
         mapFor(category).insert(key, value);
     }
     return allSaved;
