@@ -24,6 +24,10 @@ QString AppDir::path()
         if (!overridePath.isEmpty())
             return overridePath;
     }
+    // Before the application object exists (the supervisor never makes one) the running
+    // executable is found the way Qt itself finds it.
+    if (!QCoreApplication::instance())
+        return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
     return QCoreApplication::applicationDirPath();
 }
 
