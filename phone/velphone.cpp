@@ -1,5 +1,6 @@
 #include "velphone.h"
 #include "settingskeys.h"
+#include "sipbind.h"
 
 #include "appdir.h"
 #include "constants.h"
@@ -310,6 +311,11 @@ void VelPhone::do_register()
     // is still registered is unregistered by the library on removal.
     while (const bctbx_list_t *configs = linphone_core_get_proxy_config_list(m_core))
         linphone_core_remove_proxy_config(m_core, static_cast<LinphoneProxyConfig *>(configs->data));
+
+    // Only the interface that reaches the server hears SIP: a datagram that crashes the
+    // library cannot come from every network the machine is on.
+    const QString bound = bind_sip_towards(m_core, address, port.toInt());
+    log(QStringLiteral("SIP listening on ") + (bound.isEmpty() ? QStringLiteral("every interface") : bound));
 
     LinphoneAuthInfo *auth
         = linphone_factory_create_auth_info(factory, linphone_address_get_username(identityAddress), nullptr,
