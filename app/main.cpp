@@ -31,6 +31,6 @@ int main(int argc, char *argv[])
     if (::geteuid() == 0)
         setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
     // A supervising parent starts the program again if it dies by a signal (see supervisor.h).
-    return Supervisor::run(
+    return Supervisor::run(argv,
         [&](bool /*restarted*/) { return SingleInstance::run(argc, argv, [] { return new MainWindow; }); });
 }

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <deque>
@@ -17,6 +18,10 @@
 
 namespace {
 constexpr int LOG_LEVEL = 2;
+// Tells the executable started by the supervisor that it is the supervised program.
+const char CHILD_ENV[] = "TARSEL_SUPERVISED";
+const char CHILD_FIRST[] = "first";
+const char CHILD_RESTARTED[] = "restarted";
 constexpr int PASSED_ON[] = { SIGTERM, SIGINT, SIGHUP, SIGQUIT };
 
 volatile sig_atomic_t g_child = 0;
@@ -73,8 +78,15 @@ void back_off(int seconds)
 }
 } // namespace
 
-int Supervisor::run(const std::function<int(bool restarted)> &program)
+int Supervisor::run(char **argv, const std::function<int(bool restarted)> &program)
 {
+    // The child: the same executable started afresh by the supervisor below.
+    if (const char *role = std::getenv(CHILD_ENV)) {
+        const bool restarted = std::strcmp(role, CHILD_RESTARTED) == 0;
+        ::unsetenv(CHILD_ENV);
+        return program(restarted);
+    }
+
     sigset_t passed, previous;
     sigemptyset(&passed);
     for (int sig : PASSED_ON)
@@ -99,6 +111,13 @@ int Supervisor::run(const std::function<int(bool restarted)> &program)
             for (int sig : PASSED_ON)
                 std::signal(sig, SIG_DFL);
             ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+            // A fresh image rather than a copy of the supervisor: the SIP library seeds its
+            // random generators when it is loaded, and a forked copy would send the same
+            // REGISTER Call-ID (with a lower CSeq) as the process that crashed, which a
+            // registrar refuses while the old binding lasts.
+            ::setenv(CHILD_ENV, restarted ? CHILD_RESTARTED : CHILD_FIRST, 1);
+            ::execv("/proc/self/exe", argv);
+            ::unsetenv(CHILD_ENV);
             return program(restarted);
         }
         if (child < 0) {

@@ -11,7 +11,8 @@ constexpr int CRASH_WINDOW_SECONDS = 60;
 constexpr int CRASHES_BEFORE_BACK_OFF = 5;
 constexpr int BACK_OFF_SECONDS = 60;
 
-// Runs `program` in a child process and returns its result there. The calling process stays
+// Runs `program` in a child process (this executable started again with the same arguments,
+// `argv` as main() got it) and returns its result there. The calling process stays
 // behind as a small supervisor holding nothing of the program's (no window, no single-instance
 // marker, no socket): when the child dies by a signal it logs the signal and starts the
 // program again at once, `restarted` then being true; after CRASHES_BEFORE_BACK_OFF crashes
@@ -19,5 +20,5 @@ constexpr int BACK_OFF_SECONDS = 60;
 // status from the supervisor as well; SIGTERM, SIGINT, SIGHUP and SIGQUIT sent to the
 // supervisor are passed on to the child, and the supervisor then ends the way the child did.
 // If the child cannot be forked, `program` runs unsupervised in this process.
-int run(const std::function<int(bool restarted)> &program);
+int run(char **argv, const std::function<int(bool restarted)> &program);
 } // namespace Supervisor

@@ -64,5 +64,5 @@ int main(int argc, char *argv[])
             return window;
         });
     };
-    return supervised ? Supervisor::run(startUp) : startUp(false);
+    return supervised ? Supervisor::run(argv, startUp) : startUp(false);
 }
