@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QTextStream>
 
+#include <ctime>
 #include <mutex>
 
 namespace {
@@ -22,11 +23,28 @@ std::mutex &logMutex()
 }
 
 constexpr int OLDEST_GENERATION = 6;
+
+// Every time stamp is local time, and Qt calls glibc's tzset() for each. With TZ unset, tzset()
+// frees and duplicates its saved copy of the zone name on every call; two threads logging
+// then do that concurrently (serialised only by glibc's internal lock, which ThreadSanitizer
+// cannot see). With TZ naming the zone the system uses anyway (/etc/localtime, also when TZ is
+// unset), tzset() finds the name unchanged and returns at once. Done once, by the first
+// logger, which the program makes before any other thread runs; a TZ that is set is kept.
+void pin_time_zone()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (!qEnvironmentVariableIsSet("TZ"))
+            qputenv("TZ", ":/etc/localtime");
+        ::tzset();
+    });
+}
 } // namespace
 
 VelLogger::VelLogger(QObject *parent)
     : QObject(parent)
 {
+    pin_time_zone();
     rotate();
 }
 
