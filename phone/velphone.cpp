@@ -14,6 +14,7 @@
 
 #include <atomic>
 
+#include <bctoolbox/charconv.h>
 #include <linphone/logging.h>
 
 namespace {
@@ -94,9 +95,12 @@ VelPhone::VelPhone(QObject *parent, VelData *store, VelLogger *logger)
 VelPhone::~VelPhone()
 {
     // Whoever stops the engine waits for the thread; a core left behind (the thread never ran)
-    // is destroyed here so that nothing leaks.
+    // is destroyed here so that nothing leaks. Read under the core lock: QThread::wait() orders
+    // nothing that ThreadSanitizer can see, the lock does.
+    std::unique_lock<std::mutex> core(m_coreMutex);
     if (!isRunning() && m_core)
         destroy_core();
+    core.unlock();
     VelPhone *self = this;
     s_engine.compare_exchange_strong(self, nullptr);
 }
@@ -160,6 +164,10 @@ void VelPhone::close_core_log()
 
 void VelPhone::create_core()
 {
+    // Texts handed to the library are UTF-8 already. Left at "locale", the library converts
+    // each file name through the locale and calls setlocale() to do so, on the engine thread,
+    // while the GUI thread uses the locale: setlocale() is not safe with other threads running.
+    bctbx_set_default_encoding("UTF-8");
     LinphoneFactory *factory = linphone_factory_get();
     // Whatever the library still wants to keep on disk goes below the application directory.
     const QByteArray dataDir = QFile::encodeName(AppDir::file(DATA_DIR) + QLatin1Char('/'));
