@@ -32,6 +32,10 @@ private:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("TMPDIR"), m_tmp->path());
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        // In the sanitizer builds a SIGSEGV is caught and turned into an exit status; the
+        // instances must die by it as the program does in the field.
+        for (const QString &options : { QStringLiteral("ASAN_OPTIONS"), QStringLiteral("TSAN_OPTIONS") })
+            env.insert(options, env.value(options) + QStringLiteral(":handle_segv=0"));
         p->setProcessEnvironment(env);
         p->setProcessChannelMode(QProcess::SeparateChannels);
         p->start(QString::fromLocal8Bit(qgetenv("INSTANCEHOST")), args);
