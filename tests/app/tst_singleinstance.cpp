@@ -208,7 +208,14 @@ private slots:
         QProcess *p = start({ QStringLiteral("--supervised"), QStringLiteral("--appdir"), appDir.path() });
         for (int crash = 1; crash <= Supervisor::CRASHES_BEFORE_BACK_OFF; ++crash) {
             const qint64 pid = readyPid(p, nullptr, 20000);
-            QVERIFY2(pid > 0, qPrintable(QStringLiteral("no start before crash %1").arg(crash)));
+            QVERIFY2(pid > 0,
+                qPrintable(QStringLiteral("no start before crash %1 (supervisor %2, status %3): %4\n%5")
+                               .arg(crash)
+                               .arg(p->state() == QProcess::Running ? QStringLiteral("running")
+                                                                    : QStringLiteral("ended"))
+                               .arg(p->exitCode())
+                               .arg(QString::fromLocal8Bit(p->readAllStandardError()))
+                               .arg(logOf(appDir.path()))));
             ::kill(pid_t(pid), SIGABRT);
         }
         const QString backOff = QStringLiteral("%1 crashes within %2 s; next start in %3 s")
