@@ -79,9 +79,14 @@ QString SingleInstance::channelName()
     return perUser(ACTIVATION_SERVER_NAME);
 }
 
-int SingleInstance::run(int &argc, char **argv, const std::function<QWidget *()> &makeWindow)
+int SingleInstance::run(int &argc, char **argv, const std::function<QWidget *()> &makeWindow, bool restarted)
 {
-    const DialRequest::Arguments request = read_arguments(argc, argv);
+    DialRequest::Arguments request = read_arguments(argc, argv);
+    if (restarted && !request.link.isEmpty()) {
+        std::fprintf(stderr, "tarsel: started again after a crash; %s is not dialled again\n",
+            qPrintable(DialRequest::for_log(request.link)));
+        request.link.clear();
+    }
     // The single-instance step comes first: a later start (from a terminal or a URL handler,
     // perhaps without a display) only needs the channel.
     auto *marker = new QSharedMemory(markerKey());

@@ -21,5 +21,7 @@ QString channelName();
 // A link or --dial number on the command line (DialRequest) goes to the window's slot
 // slot_dial_link(QString) once the event loop runs, or, from a later start, over the channel to
 // the running window's. A window without that slot dials nothing.
-int run(int &argc, char **argv, const std::function<QWidget *()> &makeWindow);
+// `restarted`: the supervisor started the program again after a crash, with the arguments of
+// the first start; a link among them was dialled then and is not dialled again.
+int run(int &argc, char **argv, const std::function<QWidget *()> &makeWindow, bool restarted = false);
 } // namespace SingleInstance

@@ -1,5 +1,6 @@
 #include "velphone.h"
 #include "settingskeys.h"
+#include "sipbind.h"
 
 #include "appdir.h"
 #include "constants.h"
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <thread>
 
+#include <bctoolbox/charconv.h>
 #include <linphone/logging.h>
 
 namespace {
@@ -115,11 +117,11 @@ VelPhone::VelPhone(QObject *parent, VelData *store, VelLogger *logger)
 VelPhone::~VelPhone()
 {
     // Whoever stops the engine waits for the thread; a core left behind (the thread never ran)
-    // is destroyed here so that nothing leaks.
-    if (!isRunning() && m_core) {
-        std::lock_guard<std::mutex> core(m_coreMutex);
+    // is destroyed here so that nothing leaks. Read under the core lock: QThread::wait() orders
+    // nothing that ThreadSanitizer can see, the lock does.
+    std::lock_guard<std::mutex> core(m_coreMutex);
+    if (!isRunning() && m_core)
         destroy_core();
-    }
 }
 
 bool VelPhone::is_engine_thread() const
@@ -199,6 +201,10 @@ void VelPhone::close_core_log()
 }
 void VelPhone::create_core()
 {
+    // Texts handed to the library are UTF-8 already. Left at "locale", the library converts
+    // each file name through the locale and calls setlocale() to do so, on the engine thread,
+    // while the GUI thread uses the locale: setlocale() is not safe with other threads running.
+    bctbx_set_default_encoding("UTF-8");
     LinphoneFactory *factory = linphone_factory_get();
     // Whatever the library still wants to keep on disk goes below the application directory.
     const QByteArray dataDir = QFile::encodeName(AppDir::file(DATA_DIR) + QLatin1Char('/'));
@@ -445,6 +451,11 @@ void VelPhone::do_register()
     while (const bctbx_list_t *configs = linphone_core_get_proxy_config_list(m_core))
         linphone_core_remove_proxy_config(m_core, static_cast<LinphoneProxyConfig *>(configs->data));
     m_registered = false;
+
+    // Only the interface that reaches the server hears SIP: a datagram that crashes the
+    // library cannot come from every network the machine is on.
+    const QString bound = bind_sip_towards(m_core, address, port.toInt());
+    log(QStringLiteral("SIP listening on ") + (bound.isEmpty() ? QStringLiteral("every interface") : bound));
 
     LinphoneAuthInfo *auth
         = linphone_factory_create_auth_info(factory, linphone_address_get_username(identityAddress), nullptr,

@@ -2,6 +2,7 @@
 #include "appdir.h"
 #include "constants.h"
 #include "singleinstance.h"
+#include "supervisor.h"
 #include "velclient.h"
 #include "vellogger.h"
 #include "velserver.h"
@@ -41,6 +42,10 @@ private:
             for (const char *name : { "QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY" })
                 env.remove(QLatin1String(name));
         }
+        // In the sanitizer builds a SIGSEGV is caught and turned into an exit status; the
+        // instances must die by it as the program does in the field.
+        for (const QString &options : { QStringLiteral("ASAN_OPTIONS"), QStringLiteral("TSAN_OPTIONS") })
+            env.insert(options, env.value(options) + QStringLiteral(":handle_segv=0"));
         p->setProcessEnvironment(env);
         p->setProcessChannelMode(QProcess::SeparateChannels);
         p->start(QString::fromLocal8Bit(qgetenv("INSTANCEHOST")), args);
@@ -74,6 +79,34 @@ private:
     static QString readLog()
     {
         QFile file(VelLogger::filePath());
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+    // The process id of the next "ready" line, 0 when none came; `restarted` tells whether the
+    // line said the start was a restart after a crash.
+    static qint64 readyPid(QProcess *p, bool *restarted = nullptr, int timeoutMs = 15000)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < timeoutMs) {
+            while (p->canReadLine()) {
+                const QList<QByteArray> words = p->readLine().trimmed().split(' ');
+                if (words.value(0) == "ready") {
+                    if (restarted)
+                        *restarted = words.value(2) == "restarted";
+                    return words.value(1).toLongLong();
+                }
+            }
+            if (p->state() == QProcess::NotRunning)
+                return 0;
+            p->waitForReadyRead(100);
+        }
+        return 0;
+    }
+
+    QString logOf(const QString &appDir) const
+    {
+        QFile file(appDir + LOG_FILE_BASE);
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
 
@@ -139,6 +172,85 @@ private slots:
         QVERIFY(third->waitForFinished(15000));
         QCOMPARE(third->exitCode(), 0);
         QVERIFY(waitForLine(next, "shown"));
+    }
+
+    // The supervisor: a start-up that dies by a signal comes back as the first instance, with
+    // the crash and the restart in the log; a second start still reaches it.
+    void supervisedCrashStartsAgain()
+    {
+        QTemporaryDir appDir;
+        QProcess *first = start({ QStringLiteral("--supervised"), QStringLiteral("--hide"),
+            QStringLiteral("--appdir"), appDir.path() });
+        bool restarted = true;
+        const qint64 crashed = readyPid(first, &restarted);
+        QVERIFY(crashed > 0);
+        QVERIFY(!restarted);
+        QVERIFY2(crashed != first->processId(), "the program must run in a child of the supervisor");
+
+        ::kill(pid_t(crashed), SIGSEGV);
+        const qint64 again = readyPid(first, &restarted, 20000);
+        QVERIFY2(again > 0, "the program was not started again after SIGSEGV");
+        QVERIFY(restarted);
+        QVERIFY(again != crashed);
+        const QString log = logOf(appDir.path());
+        QVERIFY2(log.contains(QStringLiteral("process %1) ended by signal %2").arg(crashed).arg(SIGSEGV)),
+            qPrintable(log));
+        QVERIFY2(
+            log.contains(QStringLiteral("program started again, process %1").arg(again)), qPrintable(log));
+
+        // The restarted program holds the single-instance marker and listens: a further start
+        // raises its window and ends with 0.
+        QProcess *second = start({ QStringLiteral("--supervised") });
+        QVERIFY(second->waitForFinished(15000));
+        QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second->exitCode(), 0);
+        QVERIFY(!second->readAllStandardOutput().contains("ready"));
+        QVERIFY(waitForLine(first, "shown"));
+
+        // Ended from outside, the supervisor passes the signal on and starts nothing again.
+        first->terminate();
+        QVERIFY(first->waitForFinished(10000));
+        QCOMPARE(first->exitStatus(), QProcess::CrashExit);
+        QVERIFY(::kill(pid_t(again), 0) != 0);
+        QVERIFY(!first->readAllStandardOutput().contains("ready"));
+    }
+
+    void supervisedExitStatusPassesThrough()
+    {
+        QProcess *p
+            = start({ QStringLiteral("--supervised"), QStringLiteral("--exit"), QStringLiteral("3") });
+        QVERIFY(p->waitForFinished(15000));
+        QCOMPARE(p->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p->exitCode(), 3);
+        QCOMPARE(p->readAllStandardOutput().count("ready"), 1);
+    }
+
+    void supervisedBacksOffAfterCrashLoop()
+    {
+        QTemporaryDir appDir;
+        QProcess *p = start({ QStringLiteral("--supervised"), QStringLiteral("--appdir"), appDir.path() });
+        for (int crash = 1; crash <= Supervisor::CRASHES_BEFORE_BACK_OFF; ++crash) {
+            const qint64 pid = readyPid(p, nullptr, 20000);
+            QVERIFY2(pid > 0,
+                qPrintable(QStringLiteral("no start before crash %1 (supervisor %2, status %3): %4\n%5")
+                               .arg(crash)
+                               .arg(p->state() == QProcess::Running ? QStringLiteral("running")
+                                                                    : QStringLiteral("ended"))
+                               .arg(p->exitCode())
+                               .arg(QString::fromLocal8Bit(p->readAllStandardError()))
+                               .arg(logOf(appDir.path()))));
+            ::kill(pid_t(pid), SIGABRT);
+        }
+        const QString backOff = QStringLiteral("%1 crashes within %2 s; next start in %3 s")
+                                    .arg(Supervisor::CRASHES_BEFORE_BACK_OFF)
+                                    .arg(Supervisor::CRASH_WINDOW_SECONDS)
+                                    .arg(Supervisor::BACK_OFF_SECONDS);
+        QTRY_VERIFY_WITH_TIMEOUT(logOf(appDir.path()).contains(backOff), 10000);
+        QCOMPARE(p->state(), QProcess::Running);
+        // Waiting out the back-off, the supervisor still ends at once when told to.
+        p->terminate();
+        QVERIFY(p->waitForFinished(10000));
+        QVERIFY(!p->readAllStandardOutput().contains("ready"));
     }
 
     void connectionBeforeWindowRaisesNothing()

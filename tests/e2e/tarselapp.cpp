@@ -111,6 +111,24 @@ bool TarselApp::prepareSettings(const QMap<int, QMap<QString, QString>> &setting
     return true;
 }
 
+bool TarselApp::prepareHistory(const QList<HistoryRecord> &records)
+{
+    if (!QDir().mkpath(m_appDir + DATA_DIR))
+        return false;
+    Connection connection(databasePath());
+    QSqlQuery query(connection.db());
+    query.exec(SQL_CREATE_HISTORY);
+    for (const HistoryRecord &record : records) {
+        query.prepare(QStringLiteral("INSERT INTO history (Status, PhoneNumber, DialogTime, DialogDate, "
+                                     "DeleteFlg) VALUES (?, ?, ?, ?, '0')"));
+        for (const QString &value : { record.status, record.number, record.time, record.date })
+            query.addBindValue(value);
+        if (!query.exec())
+            return false;
+    }
+    return true;
+}
+
 QProcessEnvironment TarselApp::environment() const
 {
     QProcessEnvironment env = m_desktop.environment();

@@ -38,6 +38,8 @@ public:
     // way an administrator prepares a machine; the tables are created as the program creates
     // them.
     bool prepareSettings(const QMap<int, QMap<QString, QString>> &settings);
+    // Rows of the call history written before the start, as earlier days of work left them.
+    bool prepareHistory(const QList<HistoryRecord> &records);
 
     // Starts the program from an unrelated working directory (the program finds its files
     // beside itself), with `arguments` (a link to dial). False when the process did not start.

@@ -34,6 +34,25 @@ static QString bounded(const SippPeer &peer)
     return peer.report();
 }
 
+// Local addresses (hex as the kernel lists them) of this process's UDP sockets on `port`.
+static QStringList udpAddressesOnPort(int port)
+{
+    QStringList addresses;
+    const QString hexPort = QStringLiteral("%1").arg(port, 4, 16, QLatin1Char('0')).toUpper();
+    for (const QString &table :
+        { QStringLiteral("/proc/self/net/udp"), QStringLiteral("/proc/self/net/udp6") }) {
+        QFile file(table);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            const QList<QByteArray> local = line.simplified().split(' ').value(1).split(':');
+            if (local.size() == 2 && QString::fromLatin1(local[1]) == hexPort)
+                addresses << QString::fromLatin1(local[0]);
+        }
+    }
+    return addresses;
+}
+
 void tst_VelPhoneRegistration::registers_with_digest_and_leaves_home_alone()
 {
     PhoneRig rig;
@@ -67,6 +86,10 @@ void tst_VelPhoneRegistration::registers_with_digest_and_leaves_home_alone()
     QVERIFY(
         registers[1].header(QStringLiteral("Authorization")).contains(QStringLiteral("username=\"1001\"")));
     QVERIFY(PhoneRig::phonePortFrom(registrar) > 0);
+    // The SIP socket listens on the loopback address that reaches the registrar, not on every
+    // interface (0.0.0.0 or ::).
+    QCOMPARE(
+        udpAddressesOnPort(PhoneRig::phonePortFrom(registrar)), QStringList({ QStringLiteral("0100007F") }));
 
     // Stopping unregisters; the registrar then ends with every step done.
     QVERIFY(rig.stopPhone());
