@@ -342,12 +342,17 @@ void VelPhone::run()
             break;
     }
 
+    std::vector<std::function<void()>> last;
     {
         std::lock_guard<std::mutex> core(m_coreMutex);
         shut_down_core();
         publish_snapshot();
+        // Taken under the core lock: the destructor reads the engine's fields under it once the
+        // thread has ended, and QThread::wait() orders nothing ThreadSanitizer can see.
+        last.swap(m_outbox);
     }
-    flush_signals();
+    for (const auto &emission : last)
+        emission();
 }
 
 void VelPhone::serve_requests()

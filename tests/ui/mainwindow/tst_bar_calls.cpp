@@ -193,7 +193,8 @@ void tst_BarCalls::ownExtensionIsAnsweredWithoutClick()
     for (const HistoryRow &row : historyRows()) {
         QCOMPARE(row.status, QStringLiteral("1"));
         QCOMPARE(row.number, USER);
-        QCOMPARE(row.time, QStringLiteral("00:00:01"));
+        // An answered call has a talk time (at least one second, counted ahead).
+        QVERIFY2(row.time != QStringLiteral("00:00:00"), qPrintable(row.time));
     }
 
     bar.reset();
