@@ -16,7 +16,7 @@ const QString SITE_BUTTON_MARGINS = QStringLiteral("margin-right:10px;margin-lef
 
 const QString APP_VERSION = QStringLiteral("1.2.0");
 const QString ABOUT_TITLE_FORMAT = QStringLiteral("Orvane Softphone Tarsel %1");
-const QString COPYRIGHT_FORMAT = QStringLiteral("Copyright (C) %1 Orvane Tarsel developers. All rights reserved.");
+const QString COPYRIGHT_FORMAT = QStringLiteral("Copyright (C) %1 Orvane Tarsel developers");
 const QString APP_TITLE = QStringLiteral("Orvane Tarsel");
 const QString ABOUT_APP_NAME = QStringLiteral("Orvane Tarsel");
 const QString USER_AGENT_NAME = QStringLiteral("Orvane Softphone Tarsel");
@@ -139,7 +139,7 @@ const QString MSG_NO_TRANSFER_SOURCE = QStringLiteral("転送元がありませ�
 const QString MSG_ONLINE = QStringLiteral("オンライン");
 const QString MSG_TRANSFER_DONE = QStringLiteral("転送完了しました");
 // A blind transfer whose transferee never reported how its call to the target went.
-const QString MSG_TRANSFER_UNKNOWN = QStringLiteral("転送結果が不明です");
+const QString MSG_TRANSFER_UNKNOWN = QStringLiteral("転送結果不明");
 
 const QString CTI_SCHEME = QStringLiteral("https://");
 const QString CTI_PATH = QStringLiteral("/quick/actions/cti.php");
@@ -172,6 +172,8 @@ const QString TITLE_ERROR = QStringLiteral("エラー");
 const QString MSG_CTI_AUTH_ERROR = QStringLiteral("認証エラー\n");
 const QString MSG_CTI_SYSTEM_ERROR = QStringLiteral("システムエラー\n");
 const QString MSG_CTI_SERVER_ERROR = QStringLiteral("サーバエラー\n");
+// Follows MSG_CTI_SERVER_ERROR when the server did not answer within the request's time-out.
+const QString MSG_CTI_NO_ANSWER = QStringLiteral("サーバから時間内に応答がありませんでした");
 const QString MSG_SET_OPERATOR_SERVER = QStringLiteral("設定画面でオペレータサーバを設定してください");
 const QString MSG_ENTER_OPERATOR_CREDENTIALS = QStringLiteral("オペレータユーザ名とオペレータパスワードを入力してください");
 const QString TITLE_SAVE_FAILED = QStringLiteral("保存できません");

@@ -168,6 +168,7 @@ extern const QString TITLE_ERROR;
 extern const QString MSG_CTI_AUTH_ERROR;
 extern const QString MSG_CTI_SYSTEM_ERROR;
 extern const QString MSG_CTI_SERVER_ERROR;
+extern const QString MSG_CTI_NO_ANSWER;
 extern const QString MSG_SET_OPERATOR_SERVER;
 extern const QString MSG_ENTER_OPERATOR_CREDENTIALS;
 extern const QString TITLE_SAVE_FAILED;

@@ -1,6 +1,8 @@
 #include "singleinstance.h"
 
+#include "activationmessage.h"
 #include "constants.h"
+#include "dialrequest.h"
 #include "velclient.h"
 #include "velserver.h"
 
@@ -9,9 +11,14 @@
 #include <QSharedMemory>
 #include <QWidget>
 
+#include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 
 namespace {
+const char DIAL_SLOT[] = "slot_dial_link";
+const char DIAL_SLOT_SIGNATURE[] = "slot_dial_link(QString)";
+
 QString perUser(const QString &name)
 {
     return name + QLatin1Char('-') + QString::number(::getuid());
@@ -30,6 +37,36 @@ bool takeMarker(QSharedMemory &marker)
         marker.detach();
     return marker.create(1, QSharedMemory::ReadWrite);
 }
+
+// Qt aborts with a long message when no display can be opened; a first start says it in one
+// line instead.
+bool displayAvailable()
+{
+    const char *platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform && *platform)
+        return true;
+    const char *x11 = std::getenv("DISPLAY");
+    const char *wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x11 && *x11) || (wayland && *wayland);
+}
+
+DialRequest::Arguments read_arguments(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    DialRequest::Arguments request = DialRequest::from_arguments(arguments);
+    for (const QString &note : qAsConst(request.notes))
+        std::fprintf(stderr, "tarsel: %s\n", qPrintable(note));
+    return request;
+}
+
+void hand_to_window(QWidget *window, const QString &link, Qt::ConnectionType type)
+{
+    if (!QMetaObject::invokeMethod(window, DIAL_SLOT, type, Q_ARG(QString, link)))
+        std::fprintf(
+            stderr, "tarsel: this window dials nothing: %s\n", qPrintable(DialRequest::for_log(link)));
+}
 } // namespace
 
 QString SingleInstance::markerKey()
@@ -42,15 +79,31 @@ QString SingleInstance::channelName()
     return perUser(ACTIVATION_SERVER_NAME);
 }
 
-int SingleInstance::run(int &argc, char **argv, const std::function<QWidget *()> &makeWindow)
+int SingleInstance::run(int &argc, char **argv, const std::function<QWidget *()> &makeWindow, bool restarted)
 {
+    DialRequest::Arguments request = read_arguments(argc, argv);
+    if (restarted && !request.link.isEmpty()) {
+        std::fprintf(stderr, "tarsel: started again after a crash; %s is not dialled again\n",
+            qPrintable(DialRequest::for_log(request.link)));
+        request.link.clear();
+    }
+    // The single-instance step comes first: a later start (from a terminal or a URL handler,
+    // perhaps without a display) only needs the channel.
     auto *marker = new QSharedMemory(markerKey());
     if (!takeMarker(*marker)) {
         auto *client = new VelClient;
-        client->connect_to_server(channelName());
+        client->connect_to_server(
+            channelName(), request.link.isEmpty() ? QByteArray() : ActivationMessage::dial(request.link));
         delete client;
         delete marker;
         return 0;
+    }
+    if (!displayAvailable()) {
+        delete marker;
+        std::fprintf(stderr,
+            "tarsel: no display found (DISPLAY is not set); to try it without a desktop: xvfb-run -a %s\n",
+            argv[0]);
+        return 1;
     }
 
     // The caller's web page shares OpenGL contexts with the widgets.
@@ -61,6 +114,11 @@ int SingleInstance::run(int &argc, char **argv, const std::function<QWidget *()>
     window->show();
     auto *server = new VelServer(channelName());
     server->set_window(window);
+    if (window->metaObject()->indexOfSlot(DIAL_SLOT_SIGNATURE) >= 0)
+        QObject::connect(server, &VelServer::signal_dial_link, window,
+            [window](const QString &link) { hand_to_window(window, link, Qt::DirectConnection); });
+    if (!request.link.isEmpty())
+        hand_to_window(window, request.link, Qt::QueuedConnection);
 
     const int result = app->exec();
     delete server;

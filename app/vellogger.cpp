@@ -7,25 +7,44 @@
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QTextStream>
+
+#include <ctime>
+#include <mutex>
 
 namespace {
 // One lock for the whole process: the GUI thread and the engine thread both log, and each
-// line's open-append-close must not interleave with another.
-QMutex &logMutex()
+// line's open-append-close must not interleave with another. The standard library's mutex,
+// which ThreadSanitizer sees (Qt's own is invisible to it in a non-instrumented Qt).
+std::mutex &logMutex()
 {
-    static QMutex mutex;
+    static std::mutex mutex;
     return mutex;
 }
 
 constexpr int OLDEST_GENERATION = 6;
+
+// Every time stamp is local time, and Qt calls glibc's tzset() for each. With TZ unset, tzset()
+// frees and duplicates its saved copy of the zone name on every call; two threads logging
+// then do that concurrently (serialised only by glibc's internal lock, which ThreadSanitizer
+// cannot see). With TZ naming the zone the system uses anyway (/etc/localtime, also when TZ is
+// unset), tzset() finds the name unchanged and returns at once. Done once, by the first
+// logger, which the program makes before any other thread runs; a TZ that is set is kept.
+void pin_time_zone()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (!qEnvironmentVariableIsSet("TZ"))
+            qputenv("TZ", ":/etc/localtime");
+        ::tzset();
+    });
+}
 } // namespace
 
 VelLogger::VelLogger(QObject *parent)
     : QObject(parent)
 {
+    pin_time_zone();
     rotate();
 }
 
@@ -36,7 +55,7 @@ QString VelLogger::filePath()
 
 void VelLogger::rotate()
 {
-    QMutexLocker locker(&logMutex());
+    std::lock_guard<std::mutex> locker(logMutex());
     const QString path = filePath();
     const QFileInfo info(path);
     if (!info.exists())
@@ -66,7 +85,7 @@ void VelLogger::log(const QString &message, int level)
                          + QStringLiteral("] ") + message;
     qDebug().noquote() << message;
 
-    QMutexLocker locker(&logMutex());
+    std::lock_guard<std::mutex> locker(logMutex());
     QFile file(filePath());
     if (!file.open(QIODevice::ReadWrite | QIODevice::Append))
         return;

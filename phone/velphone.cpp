@@ -1,5 +1,6 @@
 #include "velphone.h"
 #include "settingskeys.h"
+#include "sipbind.h"
 
 #include "appdir.h"
 #include "constants.h"
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <thread>
 
+#include <bctoolbox/charconv.h>
 #include <bctoolbox/logging.h>
 #include <linphone/logging.h>
 
@@ -188,11 +190,11 @@ VelPhone::VelPhone(QObject *parent, VelData *store, VelLogger *logger)
 VelPhone::~VelPhone()
 {
     // Whoever stops the engine waits for the thread; a core left behind (the thread never ran)
-    // is destroyed here so that nothing leaks.
-    if (!isRunning() && m_core) {
-        std::lock_guard<std::mutex> core(m_coreMutex);
+    // is destroyed here so that nothing leaks. Read under the core lock: QThread::wait() orders
+    // nothing that ThreadSanitizer can see, the lock does.
+    std::lock_guard<std::mutex> core(m_coreMutex);
+    if (!isRunning() && m_core)
         destroy_core();
-    }
 }
 
 bool VelPhone::is_engine_thread() const
@@ -272,6 +274,10 @@ void VelPhone::close_core_log()
 }
 void VelPhone::create_core()
 {
+    // Texts handed to the library are UTF-8 already. Left at "locale", the library converts
+    // each file name through the locale and calls setlocale() to do so, on the engine thread,
+    // while the GUI thread uses the locale: setlocale() is not safe with other threads running.
+    bctbx_set_default_encoding("UTF-8");
     LinphoneFactory *factory = linphone_factory_get();
     // Whatever the library still wants to keep on disk goes below the application directory.
     const QByteArray dataDir = QFile::encodeName(AppDir::file(DATA_DIR) + QLatin1Char('/'));
@@ -418,12 +424,17 @@ void VelPhone::run()
             break;
     }
 
+    std::vector<std::function<void()>> last;
     {
         std::lock_guard<std::mutex> core(m_coreMutex);
         shut_down_core();
         publish_snapshot();
+        // Taken under the core lock: the destructor reads the engine's fields under it once the
+        // thread has ended, and QThread::wait() orders nothing ThreadSanitizer can see.
+        last.swap(m_outbox);
     }
-    flush_signals();
+    for (const auto &emission : last)
+        emission();
 }
 
 void VelPhone::serve_requests()
@@ -476,6 +487,20 @@ void VelPhone::publish_snapshot()
 // ---------------------------------------------------------------------------------------------
 // Registration
 
+namespace {
+bool is_port_number(const QString &port)
+{
+    constexpr int MAX_PORT = 65535;
+    for (const QChar c : port) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    }
+    bool ok = false;
+    const int value = port.toInt(&ok);
+    return ok && value <= MAX_PORT;
+}
+} // namespace
+
 void VelPhone::do_register()
 {
     // The account that leaves is shown as unregistered before the new one registers.
@@ -494,6 +519,14 @@ void VelPhone::do_register()
     const QString password = m_account.value(KEY_PASSWORD);
     if (address.isEmpty() || port.isEmpty() || userId.isEmpty() || password.isEmpty())
         return;
+    if (!is_port_number(port)) {
+        // A port the setting window cannot produce (the database was prepared by hand): no
+        // REGISTER to an address made of it; the bar shows the failure.
+        log(QStringLiteral("registration not started: the stored port \"%1\" is not a number from 0 to 65535")
+                .arg(port));
+        post([this, userId] { emit signal_registration_state(REG_STATUS_FAILED, userId); });
+        return;
+    }
 
     // Over UDP the addresses stay as they always were; otherwise they name the transport.
     const QString uriTail
@@ -523,6 +556,14 @@ void VelPhone::do_register()
         log(refusal + mediaRefusal + QStringLiteral(": not registered"));
         post([this, userId] { emit signal_registration_state(REG_STATUS_FAILED, userId); });
         return;
+    }
+
+    // Over UDP only the interface that reaches the server hears SIP: a datagram that crashes the
+    // library cannot come from every network the machine is on. TCP and TLS listen nowhere.
+    if (transport == TRANSPORT_UDP) {
+        const QString bound = bind_sip_towards(m_core, address, port.toInt());
+        log(QStringLiteral("SIP listening on ")
+            + (bound.isEmpty() ? QStringLiteral("every interface") : bound));
     }
 
     LinphoneAuthInfo *auth

@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMutexLocker>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
@@ -142,8 +141,17 @@ QMap<QString, QString> &VelData::mapFor(int category)
 
 QMap<QString, QString> VelData::copyOf(int category) const
 {
-    QMutexLocker locker(&m_mapsMutex);
-    return const_cast<VelData *>(this)->mapFor(category);
+    // A copy of its own, texts included, rather than Qt's implicitly shared one: the engine
+    // thread reads its copy after the lock is released, while a save on the GUI thread may
+    // change the cached map in place. Qt decides whether a map is still shared with a relaxed
+    // load of its reference count, which orders nothing between the threads.
+    std::lock_guard<std::mutex> locker(m_mapsMutex);
+    const QMap<QString, QString> &cached = const_cast<VelData *>(this)->mapFor(category);
+    QMap<QString, QString> copy;
+    for (auto it = cached.cbegin(); it != cached.cend(); ++it)
+        copy.insert(QString(it.key().constData(), it.key().size()),
+            QString(it.value().constData(), it.value().size()));
+    return copy;
 }
 
 void VelData::load_category(int category)
@@ -158,7 +166,7 @@ void VelData::load_category(int category)
                           query.value(QStringLiteral("Value")).toString());
         }
         {
-            QMutexLocker locker(&m_mapsMutex);
+            std::lock_guard<std::mutex> locker(m_mapsMutex);
             QMap<QString, QString> &map = mapFor(category);
             for (auto it = loaded.cbegin(); it != loaded.cend(); ++it)
                 map.insert(it.key(), it.value());
@@ -215,7 +223,7 @@ bool VelData::save_category(int category, const QMap<QString, QString> &settings
             allSaved = false;
             continue;
         }
-        QMutexLocker locker(&m_mapsMutex);
+        std::lock_guard<std::mutex> locker(m_mapsMutex);
         mapFor(category).insert(key, value);
     }
     return allSaved;

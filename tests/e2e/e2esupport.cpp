@@ -183,4 +183,13 @@ QString acceptRefer(int notifyCseq)
               .arg(notifyCseq);
 }
 
+QString transferredCaller()
+{
+    return SippScenario::caller(SippScenario::awaitAnswer(200)
+            + SippScenario::expect(QStringLiteral("INVITE"), SippScenario::sdp(QStringLiteral("recvonly"), 2))
+            + QStringLiteral("<recv request=\"ACK\"/>\n") + acceptRefer(2)
+            + SippScenario::expect(QStringLiteral("BYE")),
+        SippScenario::sdp());
+}
+
 } // namespace E2e

@@ -67,6 +67,10 @@ QByteArray callerPage();
 // reports the transfer target's answer, then the phone's 200 to the NOTIFY.
 QString acceptRefer(int notifyCseq);
 
+// A caller who is answered, put on hold by the operator's first transfer click, and then
+// transferred: it accepts the REFER and, told that the target answered, gets the phone's BYE.
+QString transferredCaller();
+
 } // namespace E2e
 
 #include <QDeadlineTimer>

@@ -111,21 +111,50 @@ bool TarselApp::prepareSettings(const QMap<int, QMap<QString, QString>> &setting
     return true;
 }
 
-bool TarselApp::start()
+bool TarselApp::prepareHistory(const QList<HistoryRecord> &records)
 {
-    m_process.setProcessEnvironment(m_desktop.environment());
+    if (!QDir().mkpath(m_appDir + DATA_DIR))
+        return false;
+    Connection connection(databasePath());
+    QSqlQuery query(connection.db());
+    query.exec(SQL_CREATE_HISTORY);
+    for (const HistoryRecord &record : records) {
+        query.prepare(QStringLiteral("INSERT INTO history (Status, PhoneNumber, DialogTime, DialogDate, "
+                                     "DeleteFlg) VALUES (?, ?, ?, ?, '0')"));
+        for (const QString &value : { record.status, record.number, record.time, record.date })
+            query.addBindValue(value);
+        if (!query.exec())
+            return false;
+    }
+    return true;
+}
+
+QProcessEnvironment TarselApp::environment() const
+{
+    QProcessEnvironment env = m_desktop.environment();
+    for (auto it = m_environment.constBegin(); it != m_environment.constEnd(); ++it)
+        env.insert(it.key(), it.value());
+    return env;
+}
+
+bool TarselApp::start(const QStringList &arguments)
+{
+    m_process.setProcessEnvironment(environment());
     m_process.setWorkingDirectory(m_elsewhere.path());
     m_process.setProcessChannelMode(QProcess::MergedChannels);
-    m_process.start(executable(), QStringList());
+    m_process.start(executable(), arguments);
     return m_process.waitForStarted(10000);
 }
 
-int TarselApp::startAgain(int msecs)
+int TarselApp::startAgain(int msecs, const QStringList &arguments, bool display)
 {
+    QProcessEnvironment env = environment();
+    if (!display)
+        env.remove(QStringLiteral("DISPLAY"));
     QProcess second;
-    second.setProcessEnvironment(m_desktop.environment());
+    second.setProcessEnvironment(env);
     second.setWorkingDirectory(m_elsewhere.path());
-    second.start(executable(), QStringList());
+    second.start(executable(), arguments);
     if (!second.waitForStarted(10000))
         return -1;
     if (!second.waitForFinished(msecs)) {

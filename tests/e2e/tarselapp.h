@@ -38,13 +38,18 @@ public:
     // way an administrator prepares a machine; the tables are created as the program creates
     // them.
     bool prepareSettings(const QMap<int, QMap<QString, QString>> &settings);
+    // Rows of the call history written before the start, as earlier days of work left them.
+    bool prepareHistory(const QList<HistoryRecord> &records);
 
     // Starts the program from an unrelated working directory (the program finds its files
-    // beside itself). False when the process did not start.
-    bool start();
-    // A second start of the program on the same desktop; returns its exit code, or -1 when
-    // it did not end within `msecs`.
-    int startAgain(int msecs);
+    // beside itself), with `arguments` (a link to dial). False when the process did not start.
+    bool start(const QStringList &arguments = QStringList());
+    // A second start of the program on the same desktop, with `arguments`; without `display`
+    // it has no DISPLAY, as from a terminal or a URL handler outside the session. Returns its
+    // exit code, or -1 when it did not end within `msecs`.
+    int startAgain(int msecs, const QStringList &arguments = QStringList(), bool display = true);
+    // A variable for every start from now on, e.g. a PATH that leads to a stand-in program.
+    void setEnvironment(const QString &name, const QString &value) { m_environment.insert(name, value); }
     bool isRunning() const;
     // True when the process ended within the time; exitCode() then holds its status.
     bool waitForExit(int msecs);
@@ -58,10 +63,12 @@ public:
 
 private:
     QList<QStringList> query(const QString &sql) const;
+    QProcessEnvironment environment() const;
 
     E2eDesktop &m_desktop;
     QTemporaryDir m_ownDir;
     QString m_appDir;
     QTemporaryDir m_elsewhere;
     QProcess m_process;
+    QMap<QString, QString> m_environment;
 };

@@ -14,6 +14,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QtTest>
 
@@ -78,11 +79,24 @@ void tst_E2eInstall::installedProgramRunsWithExampleSettings()
     for (const QString &sound : sounds)
         QCOMPARE(QFileInfo(prefix + QStringLiteral("/share/sounds/") + sound).size(),
             QFileInfo(QStringLiteral(TARSEL_SOURCE_DIR "/share/sounds/") + sound).size());
-    QSettings entry(
-        prefix + QStringLiteral("/share/applications/orvane-tarsel.desktop"), QSettings::IniFormat);
+    const QString desktopFile = prefix + QStringLiteral("/share/applications/orvane-tarsel.desktop");
+    QSettings entry(desktopFile, QSettings::IniFormat);
     entry.beginGroup(QStringLiteral("Desktop Entry"));
     QCOMPARE(entry.value(QStringLiteral("Type")).toString(), QStringLiteral("Application"));
-    QCOMPARE(entry.value(QStringLiteral("Exec")).toString(), prefix + QStringLiteral("/tarsel"));
+    // The entry is also the desktop's handler of phone links: it takes the link as its argument.
+    const QString validation
+        = runToEnd(QStringLiteral("desktop-file-validate"), { desktopFile }, &status).trimmed();
+    QVERIFY2(status == 0 && validation.isEmpty(), qPrintable(validation));
+    QFile entryText(desktopFile);
+    QVERIFY(entryText.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList lines = QString::fromUtf8(entryText.readAll()).split(QLatin1Char('\n'));
+    QVERIFY(lines.contains(QStringLiteral("Exec=") + prefix + QStringLiteral("/tarsel %u")));
+    const QStringList mimeLines = lines.filter(QRegularExpression(QStringLiteral("^MimeType=")));
+    QCOMPARE(mimeLines.size(), 1);
+    const QStringList types = mimeLines.first().mid(9).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    for (const char *scheme : { "tel", "sip", "callto" })
+        QVERIFY2(types.contains(QStringLiteral("x-scheme-handler/") + QLatin1String(scheme)),
+            qPrintable(mimeLines.first()));
     QCOMPARE(entry.value(QStringLiteral("Name")).toString(), APP_TITLE);
     QVERIFY(QImage(entry.value(QStringLiteral("Icon")).toString()).width() > 0);
     // Nothing of a run yet: the data directory is the program's to make.

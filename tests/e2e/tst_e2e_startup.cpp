@@ -7,14 +7,18 @@
 #include "tarselapp.h"
 
 #include "constants.h"
+#include "hostilesip.h"
 #include "httptestserver.h"
 #include "sipppeer.h"
 #include "sipscenario.h"
 #include "veldata.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QtTest>
+
+#include <csignal>
 
 using namespace E2e;
 
@@ -25,6 +29,7 @@ class tst_E2eStartup : public QObject
 private slots:
     void firstStartToExit();
     void savedAccountResetsOperatorStatus();
+    void crashInSipLibraryStartsAgain();
 };
 
 namespace {
@@ -168,6 +173,60 @@ void tst_E2eStartup::savedAccountResetsOperatorStatus()
     QVERIFY2(box, "the CTI server's refusal was not shown");
     QVERIFY2(waitForLamp(desktop, bar, true, QStringLiteral("startup-cti-2-refusal-shown"), 15000),
         qPrintable(registrar.report()));
+}
+
+// Two datagrams crash the SIP library inside the program (docs/known-issues.md). The program
+// comes back by itself: a new bar, registered again from a new process, the history as it was,
+// and the crash with its signal in the log.
+void tst_E2eStartup::crashInSipLibraryStartsAgain()
+{
+    E2eDesktop desktop;
+    QVERIFY2(desktop.start(), qPrintable(desktop.error()));
+    // One registration before the crash, one after (each process has its own Call-ID).
+    SippPeer registrar(SippScenario::registrar(), 120);
+    registrar.setCalls(2);
+    TarselApp app(desktop);
+    const QList<HistoryRecord> history
+        = { { QStringLiteral("1"), QStringLiteral("0451110001"), QStringLiteral("00:01:05"),
+                QStringLiteral("2026-12-01 09:00:00") },
+              { QStringLiteral("3"), QStringLiteral("0451110002"), QStringLiteral("00:00:00"),
+                  QStringLiteral("2026-12-01 09:05:00") } };
+    QVERIFY(app.prepareHistory(history));
+    QString why;
+    const qulonglong bar
+        = startRegistered(desktop, app, registrar, {}, QStringLiteral("crash-1-registered"), &why);
+    QVERIFY2(bar, qPrintable(why));
+    const int portBefore = phonePort(registrar);
+    QVERIFY(portBefore > 0);
+
+    QElapsedTimer sinceCrash;
+    sinceCrash.start();
+    QVERIFY(HostileSip::sendCrashingPair(portBefore));
+    QVERIFY2(waitUntil(10000, [&] { return app.log().contains(QStringLiteral("ended by signal")); }),
+        qPrintable(QStringLiteral("no crash after the two datagrams:\n") + app.log()));
+
+    QVERIFY2(waitUntil(20000, [&] { return phonePort(registrar) > 0 && phonePort(registrar) != portBefore; }),
+        qPrintable(registrar.report()));
+    const qulonglong barAgain = desktop.waitForWindow(exactTitle(APP_TITLE), 20000, Bar::SIZE);
+    QVERIFY2(barAgain, qPrintable(app.output()));
+    QVERIFY2(waitForLamp(desktop, barAgain, true, QStringLiteral("crash-2-registered-again"), 15000),
+        qPrintable(registrar.report()));
+    qInfo("bar back and registered %lld ms after the datagrams", sinceCrash.elapsed());
+    QVERIFY(app.isRunning());
+
+    const QString log = app.log();
+    QVERIFY2(log.contains(
+                 QRegularExpression(QStringLiteral("ended by signal (%1|%2) ").arg(SIGSEGV).arg(SIGABRT))),
+        qPrintable(log));
+    QVERIFY2(log.contains(QStringLiteral("program started again")), qPrintable(log));
+    const QList<HistoryRecord> kept = app.history();
+    QCOMPARE(kept.size(), history.size());
+    for (int i = 0; i < history.size(); ++i) {
+        QCOMPARE(kept[i].status, history[i].status);
+        QCOMPARE(kept[i].number, history[i].number);
+        QCOMPARE(kept[i].time, history[i].time);
+        QCOMPARE(kept[i].date, history[i].date);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_E2eStartup)

@@ -26,16 +26,6 @@ const QString CONSULTED = QStringLiteral("2003");
 // transfer it would be the transferred caller's partner; the phone leaves that call to it).
 const int CONSULTED_STAYS_MS = 6000;
 
-// A caller who is answered, put on hold by the operator's first transfer click, and then
-// transferred: it accepts the REFER and, told that the target answered, gets the phone's BYE.
-QString transferredCaller()
-{
-    return SippScenario::caller(SippScenario::awaitAnswer(200)
-            + SippScenario::expect(QStringLiteral("INVITE"), SippScenario::sdp(QStringLiteral("recvonly"), 2))
-            + QStringLiteral("<recv request=\"ACK\"/>\n") + acceptRefer(2)
-            + SippScenario::expect(QStringLiteral("BYE")),
-        SippScenario::sdp());
-}
 // Answers the ringing caller from the bar and clicks 転送: the caller is held (a=sendonly).
 void answerAndStartTransfer(const E2eDesktop &desktop, qulonglong bar, const SippPeer &caller)
 {

@@ -1,3 +1,4 @@
+#include "mutationrun.h"
 #include "phonerig.h"
 #include "sipscenario.h"
 
@@ -24,6 +25,7 @@ private slots:
     void invite_with_no_common_codec();
     void malformed_messages_and_stray_bye();
     void transfer_target_fails();
+    void mutated_invites_and_the_crashing_pair_end_in_recovery();
 };
 
 namespace {
@@ -253,6 +255,24 @@ void tst_VelPhoneBadInput::transfer_target_fails()
     normal_call(rig, registrar);
     QVERIFY(rig.stopPhone());
     QVERIFY2(registrar.waitForFinished(10000), qPrintable(registrar.report()));
+}
+
+// Bounded and seeded: 300 mutated INVITEs 10 ms apart, then the two datagrams known to crash
+// the SIP library, at the engine running under the supervisor in a process of its own. Every
+// crash must be followed by a new process registered from a new port; crashes, recoveries and
+// the process's resident memory are printed.
+void tst_VelPhoneBadInput::mutated_invites_and_the_crashing_pair_end_in_recovery()
+{
+    QTemporaryDir dir;
+    MutationRun run(dir.path(), 40);
+    QVERIFY2(run.start(), qPrintable(run.why()));
+    const bool mutated = run.run(300, 20261208, 10, 100);
+    const bool paired = mutated && run.crashWithPair();
+    qInfo().noquote() << run.report();
+    QVERIFY2(mutated && paired, qPrintable(run.why()));
+    QVERIFY(run.figures().crashes >= 1);
+    QCOMPARE(run.figures().recoveries, run.figures().crashes);
+    QVERIFY(run.registered());
 }
 
 QTEST_GUILESS_MAIN(tst_VelPhoneBadInput)

@@ -4,6 +4,8 @@
 
 #include "appdir.h"
 #include "constants.h"
+#include "veldata.h"
+#include "vellogger.h"
 #include "velphone.h"
 
 #include <QDir>
@@ -19,6 +21,7 @@ class tst_VelPhoneRegistration : public QObject
 private slots:
     void registers_with_digest_and_leaves_home_alone();
     void rejected_registration_reports_failed_then_corrected_account_registers();
+    void incomplete_account_sends_nothing_data();
     void incomplete_account_sends_nothing();
     void re_registration_unregisters_then_registers_new_account();
     void core_log_only_in_debug_mode_and_rotates();
@@ -29,6 +32,25 @@ private slots:
 static QString bounded(const SippPeer &peer)
 {
     return peer.report();
+}
+
+// Local addresses (hex as the kernel lists them) of this process's UDP sockets on `port`.
+static QStringList udpAddressesOnPort(int port)
+{
+    QStringList addresses;
+    const QString hexPort = QStringLiteral("%1").arg(port, 4, 16, QLatin1Char('0')).toUpper();
+    for (const QString &table :
+        { QStringLiteral("/proc/self/net/udp"), QStringLiteral("/proc/self/net/udp6") }) {
+        QFile file(table);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            const QList<QByteArray> local = line.simplified().split(' ').value(1).split(':');
+            if (local.size() == 2 && QString::fromLatin1(local[1]) == hexPort)
+                addresses << QString::fromLatin1(local[0]);
+        }
+    }
+    return addresses;
 }
 
 void tst_VelPhoneRegistration::registers_with_digest_and_leaves_home_alone()
@@ -64,6 +86,10 @@ void tst_VelPhoneRegistration::registers_with_digest_and_leaves_home_alone()
     QVERIFY(
         registers[1].header(QStringLiteral("Authorization")).contains(QStringLiteral("username=\"1001\"")));
     QVERIFY(PhoneRig::phonePortFrom(registrar) > 0);
+    // The SIP socket listens on the loopback address that reaches the registrar, not on every
+    // interface (0.0.0.0 or ::).
+    QCOMPARE(
+        udpAddressesOnPort(PhoneRig::phonePortFrom(registrar)), QStringList({ QStringLiteral("0100007F") }));
 
     // Stopping unregisters; the registrar then ends with every step done.
     QVERIFY(rig.stopPhone());
@@ -103,18 +129,47 @@ void tst_VelPhoneRegistration::rejected_registration_reports_failed_then_correct
     QVERIFY2(registrar.waitForFinished(10000), qPrintable(bounded(registrar)));
 }
 
+void tst_VelPhoneRegistration::incomplete_account_sends_nothing_data()
+{
+    // %1 is the registrar's port. A port that is not a number from 0 to 65535 (a database
+    // prepared by hand) is reported as a failed registration.
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<bool>("failed");
+    QTest::newRow("no port") << QString() << false;
+    QTest::newRow("sign") << QStringLiteral("+%1") << true;
+    QTest::newRow("group separator") << QStringLiteral("5,%1") << true;
+    QTest::newRow("blank") << QStringLiteral(" %1") << true;
+    QTest::newRow("above 65535") << QStringLiteral("70000") << true;
+    QTest::newRow("full-width digits") << QStringLiteral("５０６０") << true;
+    QTest::newRow("word") << QStringLiteral("sip") << true;
+}
+
 void tst_VelPhoneRegistration::incomplete_account_sends_nothing()
 {
+    QFETCH(QString, port);
+    QFETCH(bool, failed);
     PhoneRig rig;
     SippPeer registrar(SippScenario::registrar());
     QVERIFY(registrar.start());
-    rig.saveAccount(PhoneRig::USER, QString(), registrar.port());
+    rig.saveAccount(PhoneRig::USER, PhoneRig::PASSWORD, registrar.port());
+    const QString stored = port.contains(QLatin1String("%1")) ? port.arg(registrar.port()) : port;
+    rig.store()->save_account_settings({ { QStringLiteral("port"), stored } });
     rig.startPhone();
     // Proving that nothing happens needs a bounded look: a registration would start within a
     // few milliseconds of the thread start.
     QTest::qWait(1500);
-    QCOMPARE(rig.spy().names(), QStringList());
     QVERIFY(registrar.messages().isEmpty());
+    if (!failed) {
+        QCOMPARE(rig.spy().names(), QStringList());
+    } else {
+        QCOMPARE(rig.spy().names(), QStringList({ QStringLiteral("signal_registration_state") }));
+        QCOMPARE(rig.spy().entries().first().args, QVariantList({ REG_STATUS_FAILED, PhoneRig::USER }));
+        QFile log(VelLogger::filePath());
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(log.readAll());
+        QVERIFY2(text.contains(QStringLiteral("the stored port \"%1\" is not a number").arg(stored)),
+            qPrintable(text));
+    }
     QVERIFY(rig.stopPhone());
 }
 

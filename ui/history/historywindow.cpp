@@ -45,6 +45,32 @@ QString statusFilter(std::initializer_list<int> statuses)
         quoted << QStringLiteral("'%1'").arg(status);
     return QStringLiteral("Status IN (%1)").arg(quoted.join(QLatin1Char(',')));
 }
+
+// A tab model whose order always ends in the newest call first: rows equal in the sorted
+// column (the same kind, the same talk time) keep the order in which the calls came.
+class NewestFirstModel : public QSqlTableModel
+{
+public:
+    using QSqlTableModel::QSqlTableModel;
+
+    void setSort(int column, Qt::SortOrder order) override
+    {
+        m_sortColumn = column;
+        QSqlTableModel::setSort(column, order);
+    }
+
+protected:
+    QString orderByClause() const override
+    {
+        const QString clause = QSqlTableModel::orderByClause();
+        if (clause.isEmpty() || m_sortColumn == HISTORY_COLUMN_ID)
+            return clause;
+        return clause + QStringLiteral(", ") + FIELD_ID + QStringLiteral(" DESC");
+    }
+
+private:
+    int m_sortColumn = -1;
+};
 } // namespace
 
 HistoryWindow::HistoryWindow(QWidget *parent, VelData *store)
@@ -96,7 +122,7 @@ void HistoryWindow::init_model()
         = { tr("ID"), tr("種類"), tr("電話番号"), tr("通話時間"), tr("日付"), tr("選択") };
 
     for (int tab = 0; tab < TAB_COUNT; ++tab) {
-        auto *model = new QSqlTableModel(this, m_store->database());
+        auto *model = new NewestFirstModel(this, m_store->database());
         model->setTable(HISTORY_TABLE);
         model->setFilter(filters[tab]);
         model->setSort(HISTORY_COLUMN_ID, Qt::DescendingOrder);
@@ -135,8 +161,7 @@ void HistoryWindow::init_window()
     setWindowTitle(TITLE_HISTORY_LIST);
     if (QScreen *screen = QGuiApplication::primaryScreen()) {
         const QRect available = screen->availableGeometry();
-        move(available.x() + (available.width() - width()) / 2,
-            available.y() + (available.height() - height()) / 2);
+        move((available.width() - width()) / 2, (available.height() - height()) / 2);
     }
 }
 

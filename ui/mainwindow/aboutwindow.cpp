@@ -2,6 +2,7 @@
 #include "ui_aboutwindow.h"
 
 #include "constants.h"
+#include "labelfit.h"
 
 #include <QDate>
 
@@ -14,6 +15,8 @@ AboutWindow::AboutWindow(QWidget *parent)
     setWindowTitle(APP_TITLE);
     ui->versionLabel->setText(ABOUT_TITLE_FORMAT.arg(APP_VERSION));
     ui->copyrightLabel->setText(COPYRIGHT_FORMAT.arg(QDate::currentDate().year()));
+    fit_label_font(ui->versionLabel, { ui->versionLabel->text() });
+    fit_label_font(ui->copyrightLabel, { ui->copyrightLabel->text() });
 }
 
 AboutWindow::~AboutWindow()

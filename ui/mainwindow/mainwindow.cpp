@@ -8,7 +8,9 @@
 #include "calltime.h"
 #include "constants.h"
 #include "dialogincommingwindow.h"
+#include "dialrequest.h"
 #include "historywindow.h"
+#include "labelfit.h"
 #include "messagebox.h"
 #include "operatorstatus.h"
 #include "othersetting.h"
@@ -60,6 +62,9 @@ constexpr int HIDDEN_BELOW_SCREEN = 20;
 constexpr int CALL_TICK_MS = 1000;
 constexpr int LEVEL_INFO = 1;
 constexpr int LEVEL_WARNING = 2;
+constexpr int DIAL_WAIT_FOR_REGISTRATION_MS = 30000;
+// How long a finished tone's output may take to play out what the device still holds.
+constexpr int TONE_PLAY_OUT_LIMIT_MS = 5000;
 
 QString tone_for_key(const QString &key)
 {
@@ -99,6 +104,9 @@ MainWindow::MainWindow(QWidget *parent)
     , ui(new Ui::MainWindow)
 {
     register_images();
+    // The bar lives on in the tray: closing the last visible window (a dialog, the version
+    // window) must not end the program; only the exit confirmation does.
+    QApplication::setQuitOnLastWindowClosed(false);
     ui->setupUi(this);
 
     AppDir::makeDataDirectories();
@@ -131,6 +139,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(m_phone, &VelPhone::signal_play_hold_music, this, &MainWindow::slot_play_hold_music);
     connect(m_phone, &VelPhone::signal_stop_hold_music, this, &MainWindow::slot_stop_hold_music);
     connect(m_phone, &VelPhone::signal_play_terminated_audio, this, &MainWindow::slot_play_terminated_audio);
+    set_up_click_to_dial();
     m_phone->start(QThread::InheritPriority);
 
     m_lastCallDuration = ZERO_DURATION;
@@ -160,6 +169,15 @@ MainWindow::MainWindow(QWidget *parent)
         button->setCursor(Qt::PointingHandCursor);
     ui->deleteButton->hide();
     ui->versionLabel->setText(APP_VERSION);
+    // Every text these labels can show is whole at the form's width.
+    fit_label_font(ui->dialogStatus,
+        { MSG_AUTHENTICATING, MSG_AUTH_FAILED, MSG_NOT_AUTHENTICATED, MSG_READY_TO_DIAL, MSG_CALLING,
+            MSG_INCOMING, MSG_IN_CALL, MSG_ONLINE, MSG_ON_HOLD, MSG_REMOTE_HOLD, MSG_ENTER_TRANSFER_NUMBER,
+            MSG_TRANSFER_CALLING, MSG_TRANSFER_IN_CALL, MSG_TRANSFER_ON_HOLD, MSG_TRANSFER_REMOTE_HOLD,
+            MSG_NO_TRANSFER_SOURCE });
+    fit_label_font(ui->numberInputMessage, { TEXT_NUMBER_INPUT_HINT });
+    fit_label_font(ui->phoneNumberLabel, { MSG_TRANSFER_DONE, MSG_TRANSFER_UNKNOWN });
+    fit_label_font(ui->versionLabel, { APP_VERSION });
     ui->phoneNumberLabel->setStyleSheet(STYLE_PHONE_NUMBER_LABEL);
     ui->buttonGroup->setStyleSheet(STYLE_BUTTON_GROUP);
     ui->historyButton->setStyleSheet(STYLE_HISTORY_BUTTON);
@@ -199,8 +217,12 @@ MainWindow::~MainWindow()
     release_tone_output();
     release_hold_output();
     // The outputs are deleted here, while the window is whole: the PulseAudio output runs the
-    // event loop in its destructor, which must not reach half-destroyed widgets.
-    qDeleteAll(findChildren<QAudioOutput *>());
+    // event loop in its destructor, which must not reach half-destroyed widgets, nor deliver a
+    // report about another output to code that would ask that output about its closed stream.
+    const QList<QAudioOutput *> outputs = findChildren<QAudioOutput *>();
+    for (QAudioOutput *output : outputs)
+        output->disconnect();
+    qDeleteAll(outputs);
     delete m_toneTrigger;
     delete m_rightMenu;
     delete m_trayIcon;
@@ -413,12 +435,10 @@ void MainWindow::slot_received_dialog(QMap<QString, QString> params)
 void MainWindow::show_remote_site(const QMap<QString, QString> &params)
 {
     // A new call while the previous caller's page is still up (or sliding out) takes the
-    // window back at once.
+    // window back at once, without hiding it first (that would flicker).
     m_delayHiddenTimer->stop();
-    if (m_remoteSiteAnimation) {
+    if (m_remoteSiteAnimation)
         m_remoteSiteAnimation->stop();
-        m_remoteSite->hide();
-    }
     if (!m_remoteSite) {
         m_remoteSite = new RemoteSite(this, m_phone, m_store);
         const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
@@ -432,12 +452,12 @@ void MainWindow::show_remote_site(const QMap<QString, QString> &params)
         connect(m_remoteSite, &RemoteSite::signal_show_main_window, this, &MainWindow::slot_show_main_window);
         connect(m_remoteSite, &RemoteSite::signal_set_not_delay_hidden_reomote_window, this,
             &MainWindow::slot_set_not_delay_hidden_remote_window);
+        connect(m_remoteSite, &RemoteSite::signal_dial_link, this, &MainWindow::slot_dial_link);
     }
     m_remoteSite->set_webview_params(params);
-    if (!m_remoteSite->isVisible()) {
-        m_remoteSite->move(m_remoteSiteX, m_remoteSiteShownY);
+    m_remoteSite->move(m_remoteSiteX, m_remoteSiteShownY);
+    if (!m_remoteSite->isVisible())
         m_remoteSite->show();
-    }
 }
 
 void MainWindow::show_incoming_window()
@@ -641,7 +661,12 @@ void MainWindow::keyPressEvent(QKeyEvent *event)
     if (key == Qt::Key_unknown)
         return;
     if (event->modifiers() == Qt::ControlModifier && key == Qt::Key_V) {
-        const QString digits = QApplication::clipboard()->text().remove(QRegExp(QStringLiteral("[^0-9]")));
+        // Numbers copied from Japanese pages often come in full-width digits: compatibility
+        // normalisation makes them ASCII before everything else is dropped.
+        const QString digits = QApplication::clipboard()
+                                   ->text()
+                                   .normalized(QString::NormalizationForm_KC)
+                                   .remove(QRegExp(QStringLiteral("[^0-9]")));
         if (!digits.isEmpty()) {
             ui->phoneNumberLabel->setText(ui->phoneNumberLabel->text() + digits);
             ui->deleteButton->show();
@@ -735,6 +760,8 @@ void MainWindow::slot_pause_button_clicked()
 
 void MainWindow::slot_transfer_button_clicked()
 {
+    if (m_phone->is_in_call() && transfer_to_handed_over_number())
+        return;
     if (m_phone->is_in_call()) {
         ui->phoneNumberLabel->clear();
         ui->deleteButton->hide();
@@ -759,6 +786,113 @@ void MainWindow::slot_send_call_from_history_window(QString phoneNumber)
     m_historyWindow->hide();
 }
 
+// ---- Click to dial ----------------------------------------------------------------------
+
+void MainWindow::set_up_click_to_dial()
+{
+    m_pendingDialTimer = new QTimer(this);
+    m_pendingDialTimer->setSingleShot(true);
+    connect(m_pendingDialTimer, &QTimer::timeout, this, [this] {
+        m_logger->log(QStringLiteral("click to dial: not registered within %1 s, %2 not dialled")
+                          .arg(DIAL_WAIT_FOR_REGISTRATION_MS / 1000)
+                          .arg(m_pendingDial),
+            LEVEL_WARNING);
+        m_pendingDial.clear();
+    });
+    connect(m_phone, &VelPhone::signal_registration_state, this, [this](const QString &state) {
+        m_registered = state == REG_STATUS_SUCCESSFUL;
+        if (!m_registered || m_pendingDial.isEmpty())
+            return;
+        m_pendingDialTimer->stop();
+        const QString number = m_pendingDial;
+        m_pendingDial.clear();
+        dial_handed_over(number);
+    });
+    // The 転送 click on a handed-over number has held the call; once the engine waits for the
+    // transfer target, it gets that number, unless the operator has changed the display since.
+    connect(m_phone, &VelPhone::signal_update_dialog_status, this, [this](const QString &status) {
+        if (m_transferAfterHold.isEmpty() || status != MSG_ENTER_TRANSFER_NUMBER
+            || m_phone->get_phone_state() != PHONE_TRANSFER_WAIT)
+            return;
+        if (ui->phoneNumberLabel->text() != m_transferAfterHold) {
+            m_transferAfterHold.clear();
+            return;
+        }
+        m_phone->request_transfer(m_transferAfterHold);
+        m_transferAfterHold.clear();
+    });
+    connect(m_phone, &VelPhone::signal_dialog_end, this, [this] {
+        m_handedOverNumber.clear();
+        m_transferAfterHold.clear();
+    });
+}
+
+void MainWindow::slot_dial_link(QString link)
+{
+    const DialRequest::Number parsed = DialRequest::parse_link(link);
+    if (!parsed.ok()) {
+        m_logger->log(
+            QStringLiteral("click to dial: refused %1: %2").arg(DialRequest::for_log(link), parsed.refusal),
+            LEVEL_WARNING);
+        return;
+    }
+    if (!parsed.dropped.isEmpty())
+        m_logger->log(
+            QStringLiteral("click to dial: %1 left out of %2")
+                .arg(DialRequest::for_log(parsed.dropped.join(QLatin1Char(' '))), DialRequest::for_log(link)),
+            LEVEL_INFO);
+    show();
+    dial_handed_over(parsed.number);
+}
+
+void MainWindow::dial_handed_over(const QString &number)
+{
+    const int state = m_phone->get_phone_state();
+    if (state == PHONE_RINGING || m_phone->is_incoming_ringing()) {
+        m_logger->log(QStringLiteral("click to dial: %1 ignored, a call is ringing").arg(number), LEVEL_INFO);
+        return;
+    }
+    if (state == PHONE_READY && m_phone->is_idle()) {
+        if (!m_registered) {
+            m_logger->log(
+                QStringLiteral("click to dial: %1 waits for the registration").arg(number), LEVEL_INFO);
+            m_pendingDial = number;
+            m_pendingDialTimer->start(DIAL_WAIT_FOR_REGISTRATION_MS);
+            show_handed_over(number);
+            return;
+        }
+        // As if typed and Enter pressed.
+        m_logger->log(QStringLiteral("click to dial: dialling %1").arg(number), LEVEL_INFO);
+        show_handed_over(number);
+        ui->deleteButton->hide();
+        m_phone->request_dial(number);
+        return;
+    }
+    // During a call the number waits in the display as a transfer target.
+    m_logger->log(QStringLiteral("click to dial: %1 shown for a transfer").arg(number), LEVEL_INFO);
+    show_handed_over(number);
+    m_handedOverNumber = number;
+}
+
+void MainWindow::show_handed_over(const QString &number)
+{
+    m_transferResultTimer->stop();
+    ui->numberInputMessage->hide();
+    ui->phoneNumberLabel->setText(number);
+    ui->deleteButton->show();
+}
+
+bool MainWindow::transfer_to_handed_over_number()
+{
+    if (m_handedOverNumber.isEmpty() || ui->phoneNumberLabel->text() != m_handedOverNumber)
+        return false;
+    m_transferAfterHold = m_handedOverNumber;
+    m_handedOverNumber.clear();
+    // The engine holds the call first and takes the target on the next request.
+    m_phone->request_transfer(QString());
+    return true;
+}
+
 // ---- Sounds -----------------------------------------------------------------------------
 
 QString MainWindow::playback_device_name() const
@@ -766,13 +900,40 @@ QString MainWindow::playback_device_name() const
     return m_store->get_audio_settings().value(KEY_PLAYBACK);
 }
 
+QAudioDeviceInfo MainWindow::output_device()
+{
+    // Chosen once per stored name (finding a PulseAudio sink asks the sound server), and anew
+    // when the chosen device has gone.
+    const QString stored = playback_device_name();
+    if (m_outputChosen && stored == m_outputChosenFor) {
+        if (m_outputDeviceName.isEmpty())
+            return QAudioDeviceInfo::defaultOutputDevice();
+        for (const QAudioDeviceInfo &device : QAudioDeviceInfo::availableDevices(QAudio::AudioOutput)) {
+            if (device.deviceName() == m_outputDeviceName)
+                return device;
+        }
+    }
+    bool matched = false;
+    const QAudioDeviceInfo device = choose_output_device(stored, [&matched](const QString &name) {
+        matched = true;
+        qDebug() << "lin same device name:" << name;
+    });
+    m_outputChosen = true;
+    m_outputChosenFor = stored;
+    m_outputDeviceName = matched ? device.deviceName() : QString();
+    m_logger->log(
+        QStringLiteral("own sounds play on \"%1\"%2 for the speaker \"%3\"")
+            .arg(device.deviceName(), matched ? QString() : QStringLiteral(" (default device)"), stored),
+        LEVEL_INFO);
+    return device;
+}
+
 void MainWindow::play_tone(const QString &file)
 {
     // While the trigger thread runs a tone is playing; tones are neither queued nor mixed.
     if (m_toneTrigger->isRunning() || m_toneOutput)
         return;
-    const QAudioDeviceInfo device = choose_output_device(
-        playback_device_name(), [](const QString &name) { qDebug() << "lin same device name:" << name; });
+    const QAudioDeviceInfo device = output_device();
     WavSound sound;
     if (!sound.load(file)) {
         m_logger->log(sound.error(), LEVEL_WARNING);
@@ -782,10 +943,13 @@ void MainWindow::play_tone(const QString &file)
         m_logger->log(UNSUPPORTED_FORMAT + file, LEVEL_WARNING);
         return;
     }
-    m_toneBuffer.close();
-    m_toneBuffer.setData(sound.pcm());
-    m_toneBuffer.open(QIODevice::ReadOnly);
     m_toneOutput = new QAudioOutput(device, sound.format(), this);
+    // Each output reads its own copy, so an output that still plays out its last samples
+    // never sees the next tone's data.
+    auto *samples = new QBuffer(m_toneOutput);
+    samples->setData(sound.pcm());
+    samples->open(QIODevice::ReadOnly);
+    m_toneLengthMs = int(sound.format().durationForBytes(sound.pcm().size()) / 1000);
     connect(m_toneOutput, &QAudioOutput::stateChanged, this, &MainWindow::slot_audio_play_state_change);
     m_toneTrigger->start(QThread::InheritPriority);
 }
@@ -794,13 +958,23 @@ void MainWindow::slot_started_play_audio()
 {
     if (!m_toneOutput)
         return;
-    m_toneOutput->start(&m_toneBuffer);
+    m_toneOutput->start(m_toneOutput->findChild<QBuffer *>());
     // A device that cannot start (no sound server) reports no state change at all.
     if (m_toneOutput && m_toneOutput->error() != QAudio::NoError) {
         m_logger->log(QStringLiteral("tone output failed to start: error %1").arg(m_toneOutput->error()),
             LEVEL_WARNING);
         finish_tone();
+        return;
     }
+    if (!m_toneOutput) // stopped as it started
+        return;
+    // The tone is over when its own samples have played. The device's idle report cannot tell
+    // that: a sound server at its default latency gives it more than a second late, and every
+    // key typed until then would go unheard.
+    QTimer::singleShot(m_toneLengthMs, this, [this, output = m_toneOutput] {
+        if (output == m_toneOutput)
+            end_tone();
+    });
 }
 
 void MainWindow::slot_audio_play_state_change(QAudio::State newState)
@@ -809,12 +983,8 @@ void MainWindow::slot_audio_play_state_change(QAudio::State newState)
         return;
     switch (newState) {
     case QAudio::IdleState:
-        // Idle comes when the data has been handed over, not heard: stopping at once would cut
-        // off what the device still holds, so the tone is released once that has played.
-        QTimer::singleShot(queued_msecs(m_toneOutput), this, [this, output = m_toneOutput] {
-            if (output == m_toneOutput)
-                finish_tone();
-        });
+        // Everything has been handed to the device before the tone's time was up.
+        end_tone();
         break;
     case QAudio::StoppedState:
         if (m_toneOutput->error() != QAudio::NoError)
@@ -839,6 +1009,39 @@ void MainWindow::slot_play_terminated_audio(QString file)
     play_tone(file);
 }
 
+void MainWindow::end_tone()
+{
+    // The next tone may start now; this output lives on until the device has played what it
+    // still holds (stopping it at once would cut off the tone's end), and goes at the latest
+    // after a few seconds.
+    QAudioOutput *output = m_toneOutput;
+    if (!output)
+        return;
+    m_toneOutput = nullptr;
+    disconnect(output, nullptr, this, nullptr);
+    const auto drop = [output] {
+        // A report the sound server queued before the stop may still come in: nothing of ours
+        // may ask the stopped output about its buffer then.
+        output->disconnect(output);
+        output->stop();
+        output->deleteLater();
+    };
+    const auto dropWhenPlayed = [output, drop] { QTimer::singleShot(queued_msecs(output), output, drop); };
+    if (output->state() == QAudio::IdleState) {
+        dropWhenPlayed();
+    } else {
+        connect(output, &QAudioOutput::stateChanged, output, [dropWhenPlayed, drop](QAudio::State state) {
+            if (state == QAudio::IdleState)
+                dropWhenPlayed();
+            else if (state == QAudio::StoppedState)
+                drop();
+        });
+    }
+    QTimer::singleShot(TONE_PLAY_OUT_LIMIT_MS, output, drop);
+    m_toneTrigger->quit();
+    m_toneTrigger->wait();
+}
+
 void MainWindow::finish_tone()
 {
     release_tone_output();
@@ -858,7 +1061,6 @@ void MainWindow::release_tone_output()
         output->stop();
         output->deleteLater();
     }
-    m_toneBuffer.close();
 }
 
 void MainWindow::slot_play_hold_music()
@@ -871,7 +1073,7 @@ void MainWindow::play_hold_music(const QString &file)
     // One hold music output at a time; a second start while it plays changes nothing.
     if (m_holdOutput)
         return;
-    const QAudioDeviceInfo device = choose_output_device(playback_device_name());
+    const QAudioDeviceInfo device = output_device();
     WavSound sound;
     if (!sound.load(file)) {
         m_logger->log(sound.error(), LEVEL_WARNING);

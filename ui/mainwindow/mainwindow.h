@@ -3,6 +3,7 @@
 #include "wavsound.h"
 
 #include <QAudio>
+#include <QAudioDeviceInfo>
 #include <QBuffer>
 #include <QDateTime>
 #include <QList>
@@ -100,6 +101,9 @@ public slots:
     void slot_started_play_audio();
     void slot_finished_play_audio();
     void slot_play_terminated_audio(QString file);
+    // Click to dial: a tel:, sip:, sips: or callto: link (or a --dial number as a tel: link)
+    // from the command line, a later start or the caller's page.
+    void slot_dial_link(QString link);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -115,14 +119,20 @@ private:
     void remove_last_digit();
     QString elapsed_call_time() const;
     QString playback_device_name() const;
+    QAudioDeviceInfo output_device();
     void play_tone(const QString &file);
     void play_hold_music(const QString &file);
+    void end_tone();
     void finish_tone();
     void release_tone_output();
     void release_hold_output();
     void show_remote_site(const QMap<QString, QString> &params);
     void show_incoming_window();
     void slide_out_remote_site();
+    void set_up_click_to_dial();
+    void dial_handed_over(const QString &number);
+    void show_handed_over(const QString &number);
+    bool transfer_to_handed_over_number();
 
     Ui::MainWindow *ui;
     QTimer *m_clearHoldTimer = nullptr;
@@ -159,9 +169,14 @@ private:
     QSystemTrayIcon *m_trayIcon = nullptr;
     QAction *m_openAction = nullptr;
     QNetworkAccessManager *m_network = nullptr;
-    // Sounds hold only the PCM part of their WAV file, read afresh for every pass.
-    QBuffer m_toneBuffer;
+    // Sounds hold only the PCM part of their WAV file, read afresh for every pass. A tone output
+    // reads from a buffer of its own (its child); the tone's length comes from its file.
     QAudioOutput *m_toneOutput = nullptr;
+    int m_toneLengthMs = 0;
+    // The output device of the program's own sounds, and the stored speaker it was chosen for.
+    bool m_outputChosen = false;
+    QString m_outputChosenFor;
+    QString m_outputDeviceName;
     QBuffer m_holdBuffer;
     QAudioOutput *m_holdOutput = nullptr;
     // The remote site window slides down out of the screen after a call.
@@ -179,4 +194,12 @@ private:
     qint32 m_dragX = 0;
     qint32 m_dragY = 0;
     bool m_exitConfirmed = false;
+    // Click to dial: a number handed over before the account registered waits (at most
+    // DIAL_WAIT_FOR_REGISTRATION_MS); one handed over during a call waits in the display for
+    // 転送, which first holds the call and then transfers to it.
+    bool m_registered = false;
+    QString m_pendingDial;
+    QTimer *m_pendingDialTimer = nullptr;
+    QString m_handedOverNumber;
+    QString m_transferAfterHold;
 };

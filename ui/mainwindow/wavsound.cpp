@@ -1,6 +1,7 @@
 #include "wavsound.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QRegExp>
 #include <QtEndian>
 
@@ -104,23 +105,62 @@ bool WavSound::parse(const QByteArray &bytes)
 }
 
 namespace {
-// Every device whose name contains the part of the playback name from its first "(" on.
-QList<int> matching_outputs(const QString &playbackName, const QStringList &deviceNames)
+const QString PULSE_DRIVER = QStringLiteral("PulseAudio");
+const QString CARD_SEPARATOR = QStringLiteral(": ");
+
+// Every device whose name contains the part of the playback name from its first "(" on; an
+// empty part matches nothing.
+QList<int> bracket_matches(const QString &playbackName, const QStringList &deviceNames)
 {
     QRegExp bracketed(QStringLiteral("\\(.*\\)?"), Qt::CaseSensitive);
     const QString wanted = bracketed.indexIn(playbackName) >= 0 ? bracketed.cap(0) : QString();
     QList<int> matches;
+    if (wanted.isEmpty())
+        return matches;
     for (int i = 0; i < deviceNames.size(); ++i) {
         if (deviceNames.at(i).contains(wanted, Qt::CaseSensitive))
             matches << i;
     }
     return matches;
 }
+
+// The sound server's sinks, description → name, as "pactl list sinks" shows them.
+QMap<QString, QString> pulse_sinks_by_description()
+{
+    QProcess pactl;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    pactl.setProcessEnvironment(env);
+    pactl.start(QStringLiteral("pactl"), { QStringLiteral("list"), QStringLiteral("sinks") });
+    QMap<QString, QString> sinks;
+    if (!pactl.waitForFinished(2000) || pactl.exitCode() != 0)
+        return sinks;
+    QString name;
+    for (const QString &line : QString::fromUtf8(pactl.readAllStandardOutput()).split(QLatin1Char('\n'))) {
+        const QString field = line.trimmed();
+        if (field.startsWith(QLatin1String("Name: ")))
+            name = field.mid(6);
+        else if (field.startsWith(QLatin1String("Description: ")) && !name.isEmpty())
+            sinks.insert(field.mid(13), name);
+    }
+    return sinks;
+}
 } // namespace
 
-int choose_output_index(const QString &playbackName, const QStringList &deviceNames)
+int choose_output_index(const QString &playbackName, const QStringList &deviceNames,
+    const QMap<QString, QString> &sinksByDescription)
 {
-    const QList<int> matches = matching_outputs(playbackName, deviceNames);
+    if (playbackName.isEmpty())
+        return -1;
+    // The SIP library's id: "<driver> <kind>: <card>".
+    const int separator = playbackName.indexOf(CARD_SEPARATOR);
+    const QString card = separator < 0 ? playbackName : playbackName.mid(separator + CARD_SEPARATOR.size());
+    for (const QString &name : { playbackName, card, sinksByDescription.value(card) }) {
+        const int index = name.isEmpty() ? -1 : deviceNames.indexOf(name);
+        if (index >= 0)
+            return index;
+    }
+    const QList<int> matches = bracket_matches(playbackName, deviceNames);
     return matches.isEmpty() ? -1 : matches.last();
 }
 
@@ -131,10 +171,12 @@ QAudioDeviceInfo choose_output_device(
     QStringList names;
     for (const QAudioDeviceInfo &device : devices)
         names << device.deviceName();
-    const QList<int> matches = matching_outputs(playbackName, names);
-    if (onMatch) {
-        for (int i : matches)
-            onMatch(names.at(i));
-    }
-    return matches.isEmpty() ? QAudioDeviceInfo::defaultOutputDevice() : devices.at(matches.last());
+    const QMap<QString, QString> sinks
+        = playbackName.startsWith(PULSE_DRIVER) ? pulse_sinks_by_description() : QMap<QString, QString>();
+    const int index = choose_output_index(playbackName, names, sinks);
+    if (index < 0)
+        return QAudioDeviceInfo::defaultOutputDevice();
+    if (onMatch)
+        onMatch(names.at(index));
+    return devices.at(index);
 }

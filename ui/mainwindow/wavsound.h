@@ -4,6 +4,7 @@
 #include <QAudioFormat>
 #include <QByteArray>
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -32,12 +33,15 @@ private:
     QString m_error;
 };
 
-// The speaker for the program's own sounds, chosen by the stored "playback" name: its part
-// from the first "(" on is looked for in every output device name, and the last device that
-// contains it wins. Without a "(" that part is empty and matches every device, so the last
-// device is taken. -1 when no name matches (the default device is used then).
-int choose_output_index(const QString &playbackName, const QStringList &deviceNames);
+// The speaker for the program's own sounds: the output device that is the same sound device as
+// the stored "playback" name, which is the SIP library's id "<driver> <kind>: <card>". The card
+// is an ALSA device name, or for PulseAudio the sink's description (sinksByDescription gives the
+// sink's name for it). A stored name of the older form "name (device)" takes the last device
+// whose name contains "(device)". -1 when nothing matches: the default device is used then.
+int choose_output_index(const QString &playbackName, const QStringList &deviceNames,
+    const QMap<QString, QString> &sinksByDescription = {});
 
-// The same choice over the system's output devices. onMatch, when given, hears every match.
+// The same choice over the system's output devices (the PulseAudio sinks asked of the sound
+// server). onMatch, when given, hears the chosen device's name.
 QAudioDeviceInfo choose_output_device(
     const QString &playbackName, const std::function<void(const QString &)> &onMatch = {});

@@ -153,10 +153,20 @@ void OperatorStatus::set_op_status_finished(QNetworkReply *reply)
 
     Reply parsed = parse_reply(reply->readAll());
     if (reply->error() != QNetworkReply::NoError) {
-        // Network errors, time-outs and HTTP error statuses are server errors whatever the
-        // body says; what went wrong goes to the log.
         m_logger->log(QStringLiteral("operator status request failed: ") + reply->errorString(), LOG_LEVEL);
-        parsed.result = RESULT_NONE;
+        const bool answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+        if (!answered) {
+            // No answer at all: a network error, or the transfer time-out (which cancels the
+            // request).
+            parsed = Reply();
+            if (reply->error() == QNetworkReply::OperationCanceledError
+                || reply->error() == QNetworkReply::TimeoutError)
+                parsed.message = MSG_CTI_NO_ANSWER;
+        } else if (parsed.result == RESULT_OK) {
+            // An HTTP error status never counts as success; any other result of its body is the
+            // server's own reason and is shown as such.
+            parsed.result = RESULT_NONE;
+        }
     }
 
     if (parsed.result == RESULT_OK) {

@@ -26,6 +26,13 @@ struct Match
     QString placeholder;
 };
 
+bool is_hex_digit(QChar c)
+{
+    return (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+        || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))
+        || (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
+}
+
 bool overlaps(const QVector<Match> &taken, int position, int length)
 {
     for (const Match &m : taken) {
@@ -89,6 +96,21 @@ QString expand(const QString &text, const Params &values)
         .join(QLatin1Char('&'));
 }
 
+QString escape_stray_percent(const QString &url)
+{
+    QString result;
+    result.reserve(url.size());
+    for (int i = 0; i < url.size(); ++i) {
+        const QChar c = url.at(i);
+        if (c == QLatin1Char('%')
+            && !(i + 2 < url.size() && is_hex_digit(url.at(i + 1)) && is_hex_digit(url.at(i + 2))))
+            result += QLatin1String("%25");
+        else
+            result += c;
+    }
+    return result;
+}
+
 QString query_separator(const QString &base)
 {
     return base.contains(QLatin1Char('?')) ? QStringLiteral("&") : QStringLiteral("?");
@@ -105,10 +127,10 @@ SimpleRequest simple_request(const Params &outlink, const Params &values)
     // Only the exact stored word selects POST; "POST" or anything else is a GET.
     request.post = outlink.value(OutlinkKeys::SIMPLE_METHOD) == OutlinkKeys::METHOD_POST;
     if (request.post) {
-        request.url = QUrl(base, QUrl::TolerantMode);
+        request.url = QUrl(escape_stray_percent(base), QUrl::TolerantMode);
         request.body = params.toUtf8();
     } else {
-        request.url = QUrl(base + query_separator(base) + params, QUrl::TolerantMode);
+        request.url = QUrl(escape_stray_percent(base + query_separator(base) + params), QUrl::TolerantMode);
     }
     return request;
 }
@@ -120,10 +142,10 @@ QString detail_url(const QString &previous, const Params &outlink, const Params 
         return previous;
     const QString params = outlink.value(OutlinkKeys::DETAIL_PARAMS);
     if (params.isEmpty())
-        return base;
+        return escape_stray_percent(base);
     // Trimmed before expansion, like the simple page's text: blank lines around the text add no
     // empty fields, and a text of white space only leaves the link ending in its separator.
-    return base + query_separator(base) + expand(params.trimmed(), values);
+    return escape_stray_percent(base + query_separator(base) + expand(params.trimmed(), values));
 }
 
 } // namespace OutlinkRequest

@@ -29,6 +29,11 @@ QString replace_placeholders(const QString &text, const Params &values);
 // with "&".
 QString expand(const QString &text, const Params &values);
 
+// Every "%" that does not start a %XX escape as "%25". The URL parser, on finding one such
+// stray "%" (the operator's "rate=10%", a misspelt placeholder), would otherwise take the whole
+// text for unencoded and encode the substituted values a second time.
+QString escape_stray_percent(const QString &url);
+
 // "&" when the base URL already holds a query, "?" otherwise.
 QString query_separator(const QString &base);
 

@@ -2,6 +2,7 @@
 #include "ui_remotesite.h"
 
 #include "constants.h"
+#include "dialrequest.h"
 #include "outlinkkeys.h"
 #include "outlinkrequest.h"
 #include "veldata.h"
@@ -17,23 +18,40 @@
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
+#include <functional>
+
 namespace {
 const QByteArray CONTENT_TYPE = QByteArrayLiteral("Content-Type");
 const QByteArray FORM_CONTENT = QByteArrayLiteral("application/x-www-form-urlencoded");
 
-// A page that accepts every certificate error of the page and of its resources.
+// A page that accepts every certificate error of the page and of its resources, and keeps phone
+// links for this phone: the web engine would hand them to the desktop's handler otherwise.
 class TrustingPage : public QWebEnginePage
 {
 public:
-    using QWebEnginePage::QWebEnginePage;
+    TrustingPage(QWebEngineProfile *profile, std::function<void(const QUrl &)> dial)
+        : QWebEnginePage(profile)
+        , m_dial(std::move(dial))
+    { }
 
 protected:
+    bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override
+    {
+        if (!DialRequest::is_dial_scheme(url.scheme()))
+            return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
+        m_dial(url);
+        return false;
+    }
+
     bool certificateError(const QWebEngineCertificateError &error) override
     {
         qDebug() << "RemoteSite: certificate error accepted:" << error.url().host()
                  << error.errorDescription();
         return true;
     }
+
+private:
+    std::function<void(const QUrl &)> m_dial;
 };
 } // namespace
 
@@ -60,11 +78,18 @@ RemoteSite::RemoteSite(QWidget *parent, VelPhone *phone, VelData *data)
              static_cast<QWidget *>(ui->siteDialogButton), static_cast<QWidget *>(ui->siteTerminateButton) })
         button->setCursor(Qt::PointingHandCursor);
 
-    page = new TrustingPage(profile);
+    page = new_page();
     // The page starts empty; loading "about:blank" here would only add a finished signal
     // that could arrive after the first call's page has begun to load.
     ui->webView->setPage(page);
     connect(ui->webView, &QWebEngineView::loadFinished, this, &RemoteSite::slot_load_finished);
+}
+
+QWebEnginePage *RemoteSite::new_page()
+{
+    // Phone links on the caller's page dial through the bar.
+    return new TrustingPage(
+        profile, [this](const QUrl &url) { emit signal_dial_link(url.toString(QUrl::FullyEncoded)); });
 }
 
 RemoteSite::~RemoteSite()
@@ -85,7 +110,15 @@ void RemoteSite::set_webview_params(QMap<QString, QString> params)
         = OutlinkRequest::placeholder_values(params, data->get_account_settings());
     const OutlinkRequest::SimpleRequest simple = OutlinkRequest::simple_request(outlink, values);
 
-    ui->webView->history()->clear();
+    // Each call gets a page of its own, with a history of its own: the previous caller's page
+    // is then reachable neither by Back (menu, Alt+Left, the mouse's back button) nor by a
+    // script of the new page.
+    if (page->history()->count() > 0 || !page->url().isEmpty()) {
+        QWebEnginePage *previous = page;
+        page = new_page();
+        ui->webView->setPage(page);
+        delete previous;
+    }
     if (simple.post) {
         QWebEngineHttpRequest request(simple.url, QWebEngineHttpRequest::Post);
         request.setPostData(simple.body);

@@ -40,6 +40,8 @@ public:
 signals:
     void signal_show_main_window();
     void signal_set_not_delay_hidden_reomote_window();
+    // A tel:, sip:, sips: or callto: link clicked in the caller's page; the page does not follow it.
+    void signal_dial_link(const QString &link);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -53,6 +55,8 @@ private slots:
     void slot_load_finished();
 
 private:
+    QWebEnginePage *new_page();
+
     Ui::RemoteSite *ui;
     VelPhone *phone;
     VelData *data;

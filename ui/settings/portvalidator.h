@@ -2,9 +2,9 @@
 
 #include <QIntValidator>
 
-// An integer validator for port numbers that refuses, rather than merely flags, numbers above
-// the range: QIntValidator lets "99999" be typed as an intermediate state, which would then be
-// saved as the SIP port.
+// An integer validator for port numbers: ASCII digits only, and numbers above the range
+// refused rather than merely flagged (QIntValidator lets "99999" be typed as an intermediate
+// state, which would then be saved as the SIP port).
 class PortValidator : public QIntValidator
 {
 public:

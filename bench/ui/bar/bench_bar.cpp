@@ -2,7 +2,8 @@
 //   - start to the first painted bar: the parent spawns itself as a child that builds the real
 //     main window and prints "painted" once the window's first paint has been done; the parent
 //     measures from the spawn to that line;
-//   - key press to the tone output reaching ActiveState, on a private PulseAudio daemon;
+//   - key press to the first samples of its tone at the sink's monitor, on a private PulseAudio
+//     daemon, with the sink at its default latency and at 20 ms;
 //   - the resident memory of such a child, idle (account set, nobody answers) and registered
 //     (at a local sipp registrar).
 #include "appdir.h"
@@ -13,13 +14,12 @@
 #include "veldata.h"
 
 #include <QApplication>
-#include <QAudioOutput>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QPointer>
+#include <QMutex>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
@@ -27,12 +27,19 @@
 #include <QTimer>
 #include <QUdpSocket>
 
+#include <atomic>
 #include <cstdio>
+
+#include <dlfcn.h>
 
 namespace {
 constexpr int START_RUNS = 10;
 constexpr int KEY_PRESSES = 30;
 constexpr int SETTLE_MS = 3000;
+constexpr int KEY_TONE_SPACING_MS = 400;
+constexpr int KEY_TONE_SETTLE_MS = 1000;
+// A recording that asks for this much at once leaves the null sink at its own default latency.
+constexpr int DEFAULT_SINK_FRAGMENT_MS = 2000;
 
 // Prints "painted" once the first paint of the watched window has been done (the queued
 // call runs after the paint), and with `exitAfter` ends the process there.
@@ -167,61 +174,184 @@ void benchStart(const QString &self)
         percentile(samples, 0.5), percentile(samples, 0.95), START_RUNS);
 }
 
-void benchKeyTone()
+// The sink's monitor, recorded through libpulse-simple (loaded at run time: only its library,
+// not its headers, is installed). Every read also notes which sample of the recording sounds at
+// that moment (samples read + the recording's latency), so a key press can be placed in it.
+class MonitorRecorder : public QThread
 {
+public:
+    // fragmentMs: how much the recording asks to get at once. A short fragment makes the sound
+    // server run the sink at that latency too; a long one leaves the sink at its default.
+    explicit MonitorRecorder(int fragmentMs)
+        : m_fragmentMs(fragmentMs)
+    { }
+    ~MonitorRecorder() override
+    {
+        m_stop = true;
+        wait();
+        if (m_stream)
+            m_api.release(m_stream);
+    }
+
+    bool open()
+    {
+        void *library = dlopen("libpulse-simple.so.0", RTLD_NOW);
+        if (!library)
+            return false;
+        m_api.create = reinterpret_cast<decltype(m_api.create)>(dlsym(library, "pa_simple_new"));
+        m_api.read = reinterpret_cast<decltype(m_api.read)>(dlsym(library, "pa_simple_read"));
+        m_api.latency = reinterpret_cast<decltype(m_api.latency)>(dlsym(library, "pa_simple_get_latency"));
+        m_api.release = reinterpret_cast<decltype(m_api.release)>(dlsym(library, "pa_simple_free"));
+        if (!m_api.create || !m_api.read || !m_api.latency || !m_api.release)
+            return false;
+        const SampleSpec spec { SAMPLE_S16LE, RATE, 1 };
+        const BufferAttr attr { UINT32_MAX, UINT32_MAX, UINT32_MAX, UINT32_MAX,
+            uint32_t(m_fragmentMs * RATE / 1000 * 2) };
+        int error = 0;
+        m_stream = m_api.create(
+            nullptr, "bench_bar", STREAM_RECORD, "spk.monitor", "monitor", &spec, nullptr, &attr, &error);
+        return m_stream != nullptr;
+    }
+
+    // The recording's sample that sounded at `at` (ms on the clock), or -1 when not known yet.
+    double sampleAt(double at) const
+    {
+        QMutexLocker lock(&m_mutex);
+        for (const Anchor &anchor : m_anchors) {
+            if (anchor.ms >= at)
+                return anchor.sample - (anchor.ms - at) * RATE / 1000.0;
+        }
+        return -1;
+    }
+    // The first sample from `from` on that is part of a sound; -1 when none yet.
+    int onsetFrom(int from) const
+    {
+        QMutexLocker lock(&m_mutex);
+        for (int i = qMax(from, 0); i < m_samples.size(); ++i) {
+            if (qAbs(m_samples[i]) > SOUND_LEVEL)
+                return i;
+        }
+        return -1;
+    }
+
+    static QElapsedTimer &clock()
+    {
+        static QElapsedTimer timer;
+        if (!timer.isValid())
+            timer.start();
+        return timer;
+    }
+
+protected:
+    void run() override
+    {
+        qint16 chunk[RATE / 100];
+        while (!m_stop) {
+            int error = 0;
+            if (m_api.read(m_stream, chunk, sizeof chunk, &error) < 0)
+                return;
+            const quint64 latencyUs = m_api.latency(m_stream, &error);
+            const double now = clock().nsecsElapsed() / 1e6;
+            QMutexLocker lock(&m_mutex);
+            for (qint16 sample : chunk)
+                m_samples.append(sample);
+            m_anchors.append({ now, m_samples.size() + latencyUs * RATE / 1e6 });
+        }
+    }
+
+private:
+    static constexpr int RATE = 44100;
+    static constexpr int SAMPLE_S16LE = 3;
+    static constexpr int STREAM_RECORD = 2;
+    static constexpr int SOUND_LEVEL = 300; // a tone peaks near 16000; the null sink is exact zeros
+    struct SampleSpec
+    {
+        int format;
+        uint32_t rate;
+        uint8_t channels;
+    };
+    struct BufferAttr
+    {
+        uint32_t maxlength, tlength, prebuf, minreq, fragsize;
+    };
+    struct Simple;
+    struct
+    {
+        Simple *(*create)(const char *, const char *, int, const char *, const char *, const SampleSpec *,
+            const void *, const BufferAttr *, int *)
+            = nullptr;
+        int (*read)(Simple *, void *, size_t, int *) = nullptr;
+        quint64 (*latency)(Simple *, int *) = nullptr;
+        void (*release)(Simple *) = nullptr;
+    } m_api;
+    struct Anchor
+    {
+        double ms;
+        double sample;
+    };
+
+    int m_fragmentMs;
+    Simple *m_stream = nullptr;
+    std::atomic<bool> m_stop { false };
+    mutable QMutex m_mutex;
+    QVector<qint16> m_samples;
+    QVector<Anchor> m_anchors;
+};
+
+void waitMs(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Key press to the first samples of its tone in the sink's monitor, with the sink at the
+// latency that `fragmentMs` leaves it.
+void benchKeyTone(const char *sinkLatency, int fragmentMs)
+{
+    MonitorRecorder recorder(fragmentMs);
+    if (!recorder.open()) {
+        std::printf("key press to tone at the monitor (%s): cannot record the monitor\n", sinkLatency);
+        return;
+    }
+    recorder.start();
     QTemporaryDir dir;
     AppDir::setPathForTesting(dir.path());
     const QString oldCwd = QDir::currentPath();
     enterSoundDirectory();
-    QVector<double> samples;
+    QVector<double> presses;
     {
         MainWindow window;
         window.show();
+        waitMs(KEY_TONE_SETTLE_MS);
         for (int i = 0; i < KEY_PRESSES; ++i) {
-            QEventLoop loop;
-            QElapsedTimer timer;
-            double ms = -1;
-            timer.start();
             QKeyEvent press(QEvent::KeyPress, Qt::Key_5, Qt::NoModifier, QStringLiteral("5"));
+            presses << MonitorRecorder::clock().nsecsElapsed() / 1e6;
             QCoreApplication::sendEvent(&window, &press);
-            QAudioOutput *output = window.findChild<QAudioOutput *>();
-            if (!output)
-                break;
-            QObject::connect(output, &QAudioOutput::stateChanged, [&](QAudio::State state) {
-                if (state == QAudio::ActiveState && ms < 0) {
-                    ms = timer.nsecsElapsed() / 1e6;
-                    loop.quit();
-                }
-            });
-            QTimer::singleShot(5000, &loop, &QEventLoop::quit);
-            loop.exec();
-            if (ms < 0)
-                break;
-            samples << ms;
-            // The next key only after this tone is over: one tone at a time. The output is
-            // deleted later, from an event loop like this one.
-            QPointer<QAudioOutput> playing(output);
-            QEventLoop over;
-            QTimer poll;
-            QObject::connect(&poll, &QTimer::timeout, [&] {
-                if (!playing)
-                    over.quit();
-            });
-            poll.start(10);
-            QTimer::singleShot(5000, &over, &QEventLoop::quit);
-            over.exec();
+            // Tone over and silence after it, so that each onset is the next key's.
+            waitMs(KEY_TONE_SPACING_MS);
         }
+        waitMs(KEY_TONE_SETTLE_MS);
     }
     QSqlDatabase::removeDatabase(QSqlDatabase::defaultConnection);
     QDir::setCurrent(oldCwd);
     AppDir::setPathForTesting(QString());
-    if (samples.size() < KEY_PRESSES) {
-        std::printf(
-            "key press to tone ActiveState: only %d of %d tones started\n", int(samples.size()), KEY_PRESSES);
-        return;
+
+    QVector<double> samples;
+    for (double at : qAsConst(presses)) {
+        const double pressed = recorder.sampleAt(at);
+        const int onset = pressed < 0 ? -1 : recorder.onsetFrom(int(pressed));
+        if (onset >= 0 && onset - pressed < KEY_TONE_SPACING_MS * 44.1)
+            samples << (onset - pressed) / 44.1;
     }
-    std::printf("key press to tone output ActiveState: median %7.2f ms, p95 %7.2f ms (%d presses)\n",
-        percentile(samples, 0.5), percentile(samples, 0.95), KEY_PRESSES);
+    if (samples.size() < KEY_PRESSES) {
+        std::printf("key press to tone at the monitor (%s): only %d of %d tones found\n", sinkLatency,
+            int(samples.size()), KEY_PRESSES);
+        if (samples.isEmpty())
+            return;
+    }
+    std::printf("key press to tone at the monitor (%s): median %7.2f ms, p95 %7.2f ms (%d presses)\n",
+        sinkLatency, percentile(samples, 0.5), percentile(samples, 0.95), int(samples.size()));
 }
 
 // A registrar that accepts every REGISTER at once.
@@ -303,7 +433,8 @@ int main(int argc, char *argv[])
     }
     QApplication app(argc, argv);
     benchStart(app.applicationFilePath());
-    benchKeyTone();
+    benchKeyTone("sink at its default latency", DEFAULT_SINK_FRAGMENT_MS);
+    benchKeyTone("sink at 20 ms", 20);
     benchMemory(app.applicationFilePath());
     return 0;
 }

@@ -233,6 +233,33 @@ private slots:
         QCOMPARE(numbers(TAB_INCOMING), QStringList({ "0150", "0100" }));
     }
 
+    void equalValuesStayNewestFirstAfterSorting()
+    {
+        QVERIFY(openWindow());
+        const QString five = QStringLiteral("00:00:05");
+        m_window->add_history(row(HISTORY_OUTGOING_ANSWERED, QStringLiteral("0301"), five));
+        m_window->add_history(row(HISTORY_INCOMING_ANSWERED, QStringLiteral("0302"), five));
+        m_window->add_history(row(HISTORY_OUTGOING_ANSWERED, QStringLiteral("0303"), five));
+        m_window->add_history(row(HISTORY_INCOMING_ANSWERED, QStringLiteral("0304"), five));
+
+        for (int tab : { TAB_ALL, TAB_INCOMING, TAB_OUTGOING })
+            table(tab)->sortByColumn(HISTORY_COLUMN_STATUS, Qt::AscendingOrder);
+        QCOMPARE(numbers(TAB_ALL), QStringList({ "0304", "0302", "0303", "0301" }));
+        // A new call lands on top of its group, after the refresh too.
+        m_window->add_history(row(HISTORY_INCOMING_ANSWERED, QStringLiteral("0305"), five));
+        QCOMPARE(numbers(TAB_ALL), QStringList({ "0305", "0304", "0302", "0303", "0301" }));
+        QCOMPARE(numbers(TAB_INCOMING), QStringList({ "0305", "0304", "0302" }));
+        QCOMPARE(numbers(TAB_OUTGOING), QStringList({ "0303", "0301" }));
+
+        table(TAB_ALL)->sortByColumn(HISTORY_COLUMN_STATUS, Qt::DescendingOrder);
+        QCOMPARE(numbers(TAB_ALL), QStringList({ "0303", "0301", "0305", "0304", "0302" }));
+        table(TAB_INCOMING)->sortByColumn(HISTORY_COLUMN_DIALOG_TIME, Qt::DescendingOrder);
+        m_window->add_history(row(HISTORY_INCOMING_MISSED, QStringLiteral("0306")));
+        QCOMPARE(numbers(TAB_INCOMING), QStringList({ "0305", "0304", "0302", "0306" }));
+        table(TAB_INCOMING)->sortByColumn(HISTORY_COLUMN_DIALOG_TIME, Qt::AscendingOrder);
+        QCOMPARE(numbers(TAB_INCOMING), QStringList({ "0306", "0305", "0304", "0302" }));
+    }
+
     void deleteTopMissedRowLeavesEveryTab()
     {
         QVERIFY(openWindow());

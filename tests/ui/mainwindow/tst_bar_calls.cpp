@@ -2,6 +2,7 @@
 // reaches the wire, what the peer does reaches the display, and every call end leaves the
 // right history row.
 #include "barfixture.h"
+#include "sanitized.h"
 #include "sipppeer.h"
 #include "sipscenario.h"
 
@@ -153,7 +154,7 @@ void tst_BarCalls::callButtonAnswersAndHoldShows()
     QCOMPARE(row.number, QStringLiteral("0451234567"));
     // The stored time is the displayed one: one second ahead of the talk time (about 3 s).
     const int stored = QTime(0, 0).secsTo(QTime::fromString(row.time, QStringLiteral("hh:mm:ss")));
-    QVERIFY2(stored >= 3 && stored <= 8, qPrintable(row.time));
+    QVERIFY2(stored >= 3 && (UNDER_SANITIZER || stored <= 8), qPrintable(row.time));
     QCOMPARE(bar->label("dialogTime")->text(), QString());
     QCOMPARE(status->text(), MSG_READY_TO_DIAL);
     QVERIFY2(caller.waitForFinished(10000), qPrintable(caller.report()));
@@ -170,21 +171,31 @@ void tst_BarCalls::ownExtensionIsAnsweredWithoutClick()
     if (QTest::currentTestFailed())
         return;
 
+    // Thirty calls back to back, each offered the moment the previous one ended (as an ACD
+    // does): every one rings and is answered, and every one leaves its own row.
     using namespace SippScenario;
+    constexpr int CALLS = 30;
     SippPeer caller(SippScenario::caller(
-        awaitAnswer(200) + pause(500) + callerRequest(QStringLiteral("BYE"), 2) + expectResponse(200),
+        awaitAnswer(200) + pause(200) + callerRequest(QStringLiteral("BYE"), 2) + expectResponse(200),
         sdp()));
     caller.set(QStringLiteral("USER"), USER);
     caller.set(QStringLiteral("PHONE_PORT"), QString::number(phonePort(registrar)));
     caller.set(QStringLiteral("FROM"), QStringLiteral("<sip:%1@127.0.0.1>").arg(USER));
     caller.setRemote(QStringLiteral("127.0.0.1:%1").arg(phonePort(registrar)));
+    caller.setCalls(CALLS);
+    caller.addArguments(
+        { QStringLiteral("-l"), QStringLiteral("1"), QStringLiteral("-r"), QStringLiteral("1000") });
     QVERIFY(caller.start());
 
     // The bar's slots run from the event loop: wait with it running, not in a blocking wait.
-    QTRY_COMPARE_WITH_TIMEOUT(historyRows().size(), 1, 10000);
-    QVERIFY2(caller.waitForFinished(5000), qPrintable(caller.report()));
-    QCOMPARE(historyRows().first().status, QStringLiteral("1"));
-    QCOMPARE(historyRows().first().number, USER);
+    QTRY_COMPARE_WITH_TIMEOUT(historyRows().size(), CALLS, 60000);
+    QVERIFY2(caller.waitForFinished(5000), qPrintable(caller.report().left(3000)));
+    for (const HistoryRow &row : historyRows()) {
+        QCOMPARE(row.status, QStringLiteral("1"));
+        QCOMPARE(row.number, USER);
+        // An answered call has a talk time (at least one second, counted ahead).
+        QVERIFY2(row.time != QStringLiteral("00:00:00"), qPrintable(row.time));
+    }
 
     bar.reset();
     QVERIFY2(registrar.waitForFinished(10000), qPrintable(registrar.report()));

@@ -39,6 +39,21 @@ void aim(SippPeer &caller, const SippPeer &registrar, const QString &number)
         QStringLiteral("FROM"), QStringLiteral("<sip:%1@127.0.0.1:%2>").arg(number).arg(caller.port()));
 }
 
+// Counts the times a window is hidden: a popup taken back by hiding and showing it flickers.
+class HideCounter : public QObject
+{
+public:
+    int hides = 0;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Hide)
+            ++hides;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 QString answeredThenHungUp()
 {
     return caller(awaitAnswer(200) + pause(300) + callerRequest(QStringLiteral("BYE"), 2)
@@ -141,7 +156,10 @@ private slots:
         // No 30-second wait after a hang-up from the button.
         QTRY_VERIFY_WITH_TIMEOUT(slide()->state() == QAbstractAnimation::Running, 3000);
 
-        // The next caller while the page is sliding out: it is back at once, with the new page.
+        // The next caller while the page is sliding out: it is back at once, with the new page,
+        // and never hidden on the way.
+        HideCounter hides;
+        site()->installEventFilter(&hides);
         SippPeer second(answeredThenHungUp());
         aim(second, *m_registrar, QStringLiteral("2002"));
         QVERIFY(second.start());
@@ -151,6 +169,8 @@ private slots:
         QCOMPARE(site()->pos(), shownPosition(site()));
         QTRY_COMPARE_WITH_TIMEOUT(m_web->requests("/popup").size(), 2, WAIT);
         QCOMPARE(m_web->requests("/popup").last().query, QByteArray("tel=2002"));
+        QCOMPARE(hides.hides, 0);
+        site()->removeEventFilter(&hides);
         m_bar->button("dialogButton")->click();
         QVERIFY2(second.waitForFinished(WAIT), qPrintable(second.report()));
         // Once the button was used, every later end slides out at once too.

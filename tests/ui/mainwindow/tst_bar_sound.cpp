@@ -12,6 +12,7 @@
 #include "constants.h"
 #include "mainwindow.h"
 #include "veldata.h"
+#include "velphone.h"
 #include "wavsound.h"
 
 #include <QAudioOutput>
@@ -25,13 +26,16 @@ constexpr int RATE = 44100;
 constexpr int FRAME = RATE / 100; // 10 ms
 constexpr double SOUND_RMS = 0.01; // the null sink records exact zeros while nothing plays
 const QString USER = QStringLiteral("1001");
+// An operator typing a number at a steady pace: each key after the previous key's tone.
+constexpr int KEY_PACE_MS = 300;
 
-// Records spk.monitor into memory from start() until destruction. The data is read as it
+// Records a sink's monitor into memory from start() until destruction. The data is read as it
 // comes, so nothing buffered in parec is lost, and the sample count is the recording's clock.
 class Recorder
 {
 public:
-    Recorder()
+    explicit Recorder(const QString &sink = QStringLiteral("spk"))
+        : m_sink(sink)
     {
         QObject::connect(&m_parec, &QProcess::readyReadStandardOutput,
             [this] { m_raw.append(m_parec.readAllStandardOutput()); });
@@ -46,7 +50,7 @@ public:
     bool start()
     {
         m_parec.start(QStringLiteral("parec"),
-            { QStringLiteral("-d"), QStringLiteral("spk.monitor"), QStringLiteral("--format=s16le"),
+            { QStringLiteral("-d"), m_sink + QStringLiteral(".monitor"), QStringLiteral("--format=s16le"),
                 QStringLiteral("--rate=%1").arg(RATE), QStringLiteral("--channels=1"),
                 QStringLiteral("--raw"), QStringLiteral("--latency-msec=20") });
         return m_parec.waitForStarted(5000) && QTest::qWaitFor([this] { return !m_raw.isEmpty(); }, 10000);
@@ -69,8 +73,34 @@ public:
     }
 
 private:
+    QString m_sink;
     QProcess m_parec;
     QByteArray m_raw;
+};
+
+// A second null sink on the test's sound server while it lives.
+class SecondSink
+{
+public:
+    SecondSink()
+    {
+        QProcess pactl;
+        pactl.start(QStringLiteral("pactl"),
+            { QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                QStringLiteral("sink_name=spk2"),
+                QStringLiteral("sink_properties=device.description=Second") });
+        if (pactl.waitForFinished(5000) && pactl.exitCode() == 0)
+            m_module = QString::fromLatin1(pactl.readAllStandardOutput()).trimmed();
+    }
+    ~SecondSink()
+    {
+        if (!m_module.isEmpty())
+            QProcess::execute(QStringLiteral("pactl"), { QStringLiteral("unload-module"), m_module });
+    }
+    bool isValid() const { return !m_module.isEmpty(); }
+
+private:
+    QString m_module;
 };
 
 // Power at one frequency over s[from, from + count): A²/4 for a sine of amplitude A.
@@ -226,6 +256,8 @@ private slots:
     void eachKeyPlaysItsOwnTone();
     void toneRequestedWhileOnePlaysIsNotHeard();
     void keysTypedAtTypingPaceAreEachHeard();
+    void keysAtTypingPaceStartTheirTonesAtTheDefaultLatency();
+    void ownSoundsGoToTheStoredSpeaker();
     void holdMusicLoopsAndHangUpSoundEndsTheCall();
 
 private:
@@ -323,6 +355,73 @@ void tst_BarSound::keysTypedAtTypingPaceAreEachHeard()
         QString powers;
         QVERIFY2(heardKey(s, found[i], &powers) == keys.at(i), qPrintable(powers));
     }
+}
+
+void tst_BarSound::keysAtTypingPaceStartTheirTonesAtTheDefaultLatency()
+{
+    // Nothing records here, so nothing asks the sink for a short latency: it runs at its
+    // default, where the sound server reports a tone's end more than a second after the tone
+    // was heard. Every key typed after the previous tone's own length must still start its tone.
+    BarFixture bar;
+    const QString keys = QStringLiteral("1472583690");
+    QStringList missed;
+    for (const QChar key : keys) {
+        QTest::keyClick(bar.window(), key.toLatin1());
+        // The key's tone output is made in the key handler; earlier ones may still be playing out.
+        QAudioOutput *tone = nullptr;
+        for (QAudioOutput *output : bar.window()->findChildren<QAudioOutput *>()) {
+            if (output->objectName().isEmpty()) {
+                tone = output;
+                output->setObjectName(key);
+            }
+        }
+        if (!tone)
+            missed << key;
+        else if (!QTest::qWaitFor([tone] { return tone->state() == QAudio::ActiveState; }, KEY_PACE_MS))
+            missed << key + QStringLiteral(" (not started)");
+        QTest::qWait(KEY_PACE_MS);
+    }
+    QCOMPARE(bar.number(), keys);
+    QVERIFY2(missed.isEmpty(), qPrintable(QStringLiteral("no tone for ") + missed.join(QLatin1String(", "))));
+    QTRY_COMPARE_WITH_TIMEOUT(audioOutputs(bar), 0, 10000);
+}
+
+void tst_BarSound::ownSoundsGoToTheStoredSpeaker()
+{
+    SecondSink second;
+    QVERIFY(second.isValid());
+    // The speaker as the setting window stores it: the SIP library's id of the second sink.
+    QString speaker;
+    QStringList listed;
+    {
+        BarFixture probe;
+        listed = probe.phone()->get_sound_devices().value(QStringLiteral("playback"));
+    }
+    for (const QString &device : qAsConst(listed)) {
+        if (device.endsWith(QLatin1String(": Second")))
+            speaker = device;
+    }
+    QVERIFY2(!speaker.isEmpty(), qPrintable(listed.join(QLatin1String(", "))));
+    BarFixture bar({ { CATEGORY_AUDIO, { { QStringLiteral("playback"), speaker } } } });
+
+    Recorder first(QStringLiteral("spk")), other(QStringLiteral("spk2"));
+    QVERIFY(first.start());
+    QVERIFY(other.start());
+    const int fromFirst = first.position(), fromOther = other.position();
+    QTest::keyClick(bar.window(), Qt::Key_8);
+    QTRY_COMPARE_WITH_TIMEOUT(audioOutputs(bar), 0, 10000);
+    QVERIFY(first.recordFor(0.5));
+    QVERIFY(other.recordFor(0.5));
+
+    const QVector<double> s = other.samples();
+    const QVector<Burst> heard = bursts(s, fromOther);
+    QVERIFY2(heard.size() == 1, qPrintable(describe(heard)));
+    QString powers;
+    QVERIFY2(heardKey(s, heard[0], &powers) == QLatin1String("8"), qPrintable(powers));
+    QVERIFY2(bursts(first.samples(), fromFirst).isEmpty(),
+        qPrintable(describe(bursts(first.samples(), fromFirst))));
+    QVERIFY2(
+        bar.logText().contains(QStringLiteral("own sounds play on \"spk2\"")), qPrintable(bar.logText()));
 }
 
 void tst_BarSound::holdMusicLoopsAndHangUpSoundEndsTheCall()

@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QtTest>
@@ -69,10 +70,13 @@ private slots:
     void transferResultShowsTwoSeconds();
     void menusShareActionsInOrder();
     void aboutWindow();
+    void everyTextFitsItsLabel_data();
+    void everyTextFitsItsLabel();
     void phoneMessage();
     void exitAnsweredNo();
     void exitAnsweredYes();
     void closeOnlyHides();
+    void closingAnotherWindowWhileHiddenKeepsRunning();
     void dragWithLeftButtonOnly();
     void trayDoubleClickShows();
 };
@@ -218,6 +222,12 @@ void tst_MainWindow::paste()
     QVERIFY(bar.label("numberInputMessage")->isHidden());
     QTest::keyClick(w, Qt::Key_V, Qt::ControlModifier);
     QCOMPARE(bar.number(), QStringLiteral("03123456780312345678"));
+
+    // Copied from a Japanese page: full-width digits and dashes.
+    bar.window()->slot_clear_phone_number();
+    QApplication::clipboard()->setText(QStringLiteral("０３－１２３４－５６７８"));
+    QTest::keyClick(w, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(bar.number(), QStringLiteral("0312345678"));
 }
 
 void tst_MainWindow::backspaceOnlyEditsTypedNumbers()
@@ -382,6 +392,59 @@ void tst_MainWindow::aboutWindow()
     QVERIFY2(copyright.contains(year) && !copyright.contains("%1"), qPrintable(copyright));
 }
 
+void tst_MainWindow::everyTextFitsItsLabel_data()
+{
+    // The desktop's font size: Qt's own default, and what desktops commonly set.
+    QTest::addColumn<int>("pointSize");
+    for (int size : { 9, 10, 11, 12 })
+        QTest::addRow("%d pt", size) << size;
+}
+
+void tst_MainWindow::everyTextFitsItsLabel()
+{
+    QFETCH(int, pointSize);
+    const QFont oldFont = QApplication::font();
+    QFont desktop = oldFont;
+    desktop.setPointSize(pointSize);
+    QApplication::setFont(desktop);
+    const auto restore = qScopeGuard([&] { QApplication::setFont(oldFont); });
+
+    const auto fits = [](const QLabel *label, const QString &text) {
+        const int needed = QFontMetrics(label->font()).horizontalAdvance(text);
+        return needed <= label->contentsRect().width() ? QString()
+                                                       : QStringLiteral("%1: \"%2\" needs %3 px, has %4 px")
+                                                             .arg(label->objectName(), text)
+                                                             .arg(needed)
+                                                             .arg(label->contentsRect().width());
+    };
+    QStringList clipped;
+    {
+        BarFixture bar;
+        const QStringList statuses = { MSG_AUTHENTICATING, MSG_AUTH_FAILED, MSG_NOT_AUTHENTICATED,
+            MSG_READY_TO_DIAL, MSG_CALLING, MSG_INCOMING, MSG_IN_CALL, MSG_ONLINE, MSG_ON_HOLD,
+            MSG_REMOTE_HOLD, MSG_ENTER_TRANSFER_NUMBER, MSG_TRANSFER_CALLING, MSG_TRANSFER_IN_CALL,
+            MSG_TRANSFER_ON_HOLD, MSG_TRANSFER_REMOTE_HOLD, MSG_NO_TRANSFER_SOURCE };
+        for (const QString &status : statuses)
+            clipped << fits(bar.label("dialogStatus"), status);
+        clipped << fits(bar.label("numberInputMessage"), TEXT_NUMBER_INPUT_HINT);
+        clipped << fits(bar.label("phoneNumberLabel"), MSG_TRANSFER_DONE);
+        clipped << fits(bar.label("phoneNumberLabel"), MSG_TRANSFER_UNKNOWN);
+        clipped << fits(bar.label("versionLabel"), APP_VERSION);
+        // The form's geometry stays.
+        QCOMPARE(bar.label("dialogStatus")->geometry(), QRect(36, 23, 151, 21));
+        QCOMPARE(bar.label("numberInputMessage")->geometry(), QRect(360, 15, 151, 20));
+    }
+    QWidget parent;
+    AboutWindow about(&parent);
+    for (const char *name : { "versionLabel", "copyrightLabel" }) {
+        const QLabel *label = about.findChild<QLabel *>(name);
+        clipped << fits(label, label->text());
+    }
+    QCOMPARE(about.size(), QSize(362, 97));
+    clipped.removeAll(QString());
+    QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QLatin1Char('\n'))));
+}
+
 void tst_MainWindow::phoneMessage()
 {
     BarFixture bar;
@@ -432,6 +495,28 @@ void tst_MainWindow::closeOnlyHides()
     QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
     QTest::mouseClick(bar.button("closeButton"), Qt::LeftButton);
     QVERIFY(w->isVisible());
+}
+
+void tst_MainWindow::closingAnotherWindowWhileHiddenKeepsRunning()
+{
+    // A fresh process quits on its last window by default; the bar must change that itself.
+    QApplication::setQuitOnLastWindowClosed(true);
+    BarFixture bar;
+    MainWindow *w = bar.window();
+    w->show();
+    w->hide(); // into the tray
+    // Quitting is decided inside the event loop: run it, close the version window there and
+    // end the loop with a code of our own a little later.
+    QTimer::singleShot(0, w, [w] {
+        w->slot_about_menu_clicked();
+        auto *about = w->findChild<AboutWindow *>();
+        QVERIFY(about && about->isVisible());
+        about->close();
+        QTimer::singleShot(500, [] { QCoreApplication::exit(42); });
+    });
+    QCOMPARE(QApplication::exec(), 42);
+    QVERIFY(!w->findChild<AboutWindow *>()->isVisible());
+    QVERIFY(bar.phone()->isRunning());
 }
 
 void tst_MainWindow::dragWithLeftButtonOnly()

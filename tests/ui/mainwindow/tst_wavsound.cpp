@@ -155,26 +155,40 @@ void tst_WavSound::missingFile()
     QVERIFY(sound.error().contains(QStringLiteral("/nonexistent/dtmf-1.wav")));
 }
 
+using Sinks = QMap<QString, QString>;
+
 void tst_WavSound::deviceChoice_data()
 {
     QTest::addColumn<QString>("playback");
     QTest::addColumn<QStringList>("devices");
+    QTest::addColumn<Sinks>("sinks"); // PulseAudio: description → name
     QTest::addColumn<int>("chosen");
-    const QStringList devices = { "default", "Speakers (USB Audio)", "Headset (USB Audio)", "Null Output" };
-    QTest::newRow("bracketed part, last match wins") << "My speaker (USB Audio)" << devices << 2;
-    QTest::newRow("brackets included") << "x (Null)" << devices << -1;
-    QTest::newRow("empty name takes the last device") << "" << devices << 3;
-    QTest::newRow("no bracket takes the last device") << "Speakers" << devices << 3;
-    QTest::newRow("case sensitive") << "x (usb audio)" << devices << -1;
-    QTest::newRow("no devices") << "" << QStringList() << -1;
+    const QStringList devices = { "default", "Speakers (USB Audio)", "Headset (USB Audio)", "spk", "spk2" };
+    const Sinks sinks = { { "Null Output", "spk" }, { "Second Output", "spk2" } };
+    QTest::newRow("PulseAudio sink by its description")
+        << "PulseAudio Unknown: Second Output" << devices << sinks << 4;
+    QTest::newRow("the other sink") << "PulseAudio Unknown: Null Output" << devices << sinks << 3;
+    QTest::newRow("ALSA device by its name") << "ALSA Unknown: default" << devices << sinks << 0;
+    QTest::newRow("sink that is gone takes the default")
+        << "PulseAudio Unknown: USB Headset" << devices << sinks << -1;
+    QTest::newRow("sound server not asked")
+        << "PulseAudio Unknown: Second Output" << devices << Sinks() << -1;
+    QTest::newRow("older name: bracketed part, last match wins")
+        << "My speaker (USB Audio)" << devices << sinks << 2;
+    QTest::newRow("brackets included") << "x (Null)" << devices << sinks << -1;
+    QTest::newRow("case sensitive") << "x (usb audio)" << devices << sinks << -1;
+    QTest::newRow("empty name takes the default") << "" << devices << sinks << -1;
+    QTest::newRow("unknown name takes the default") << "Speakers" << devices << sinks << -1;
+    QTest::newRow("no devices") << "" << QStringList() << sinks << -1;
 }
 
 void tst_WavSound::deviceChoice()
 {
     QFETCH(QString, playback);
     QFETCH(QStringList, devices);
+    QFETCH(Sinks, sinks);
     QFETCH(int, chosen);
-    QCOMPARE(choose_output_index(playback, devices), chosen);
+    QCOMPARE(choose_output_index(playback, devices, sinks), chosen);
 }
 
 QTEST_GUILESS_MAIN(tst_WavSound)

@@ -119,6 +119,11 @@ private slots:
         QTest::newRow("not an object") << 200 << QByteArray("[0]") << "サーバエラー\n";
         QTest::newRow("not JSON") << 200 << QByteArray("<html>maintenance</html>") << "サーバエラー\n";
         QTest::newRow("HTTP error with result 0") << 500 << QByteArray(R"({"result":0})") << "サーバエラー\n";
+        QTest::newRow("HTTP error with result 1")
+            << 403 << QByteArray(R"({"result":1,"message":"invalid"})") << "認証エラー\ninvalid";
+        QTest::newRow("HTTP error with result 99")
+            << 503 << QByteArray(R"({"result":99,"message":"db"})") << "システムエラー\ndb";
+        QTest::newRow("HTTP error without JSON") << 502 << QByteArray("Bad Gateway") << "サーバエラー\n";
         QTest::newRow("accepted") << 200 << QByteArray(R"({"result":0})") << "";
     }
 
@@ -166,7 +171,7 @@ private slots:
         ModalAnswer answer(QMessageBox::Yes);
         m_status->reset_operator_status(address());
         QVERIFY(waitForReply(finished, OperatorStatus::TRANSFER_TIMEOUT_MS + 8000));
-        QCOMPARE(answer.text(), MSG_CTI_SERVER_ERROR);
+        QCOMPARE(answer.text(), MSG_CTI_SERVER_ERROR + MSG_CTI_NO_ANSWER);
     }
 
     void credentialsAreFormEncoded()

@@ -134,6 +134,16 @@ void tst_OutlinkRequest::detail_link_data()
     QTest::newRow("empty text: the base alone") << "http://cc.example/d"
                                                 << ""
                                                 << "http://cc.example/d";
+    // A "%" that starts no %XX escape is the operator's own character; an escape stays as typed.
+    QTest::newRow("stray percent in the base") << "http://cc.example/d?off=5%"
+                                               << "id=%CallerID%"
+                                               << "http://cc.example/d?off=5%25&id=201";
+    QTest::newRow("misspelt placeholder") << "http://cc.example/d?q=%E5%B1%B1"
+                                          << "x=%CallerId%\nid=%CallerID%"
+                                          << "http://cc.example/d?q=%E5%B1%B1&x=%CallerId%25&id=201";
+    QTest::newRow("percent at the end") << "http://cc.example/d"
+                                        << "rate=10%"
+                                        << "http://cc.example/d?rate=10%25";
     QTest::newRow("no detail URL keeps the previous link") << ""
                                                            << "id=%CallerID%"
                                                            << "previous";

@@ -6,6 +6,8 @@
 #include "remotesite.h"
 
 #include <QDir>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -13,6 +15,8 @@
 #include <QWebEngineHistory>
 #include <QWebEnginePage>
 #include <QWebEngineView>
+
+#include <memory>
 
 #include <unistd.h>
 
@@ -97,6 +101,8 @@ private slots:
     void post_request_carries_form_body_and_content_type();
     void caller_cannot_inject_fields_or_reach_the_password_data();
     void caller_cannot_inject_fields_or_reach_the_password();
+    void stray_percent_of_the_operator_leaves_values_encoded_once_data();
+    void stray_percent_of_the_operator_leaves_values_encoded_once();
     void every_page_outcome_ends_the_loading_state_data();
     void every_page_outcome_ends_the_loading_state();
     void self_signed_https_page_loads();
@@ -193,6 +199,68 @@ void tst_RemoteSite::caller_cannot_inject_fields_or_reach_the_password()
     QCOMPARE(HttpTestServer::formFields(form), expected);
     QVERIFY(!r.target.contains("secret") && !r.body.contains("secret"));
     QVERIFY(!r.target.contains("1001") && !r.body.contains("1001"));
+}
+
+void tst_RemoteSite::stray_percent_of_the_operator_leaves_values_encoded_once_data()
+{
+    // A "%" of the operator's own (a rate, a misspelt placeholder, a stray one in the base URL)
+    // must not make the caller's values arrive encoded twice.
+    QTest::addColumn<QString>("request"); // get, post or detail (the link, fetched)
+    QTest::addColumn<QString>("query"); // appended to the base URL
+    QTest::addColumn<QString>("params");
+    QTest::addColumn<QString>("first"); // the operator's first field as the server decodes it
+    for (const QString request : { "get", "post", "detail" }) {
+        QTest::addRow("%s: rate=10%%", qPrintable(request)) << request << ""
+                                                            << "rate=10%\nname=%CallerName%\ntel=%CallerID%"
+                                                            << "10%";
+        QTest::addRow("%s: misspelt placeholder", qPrintable(request))
+            << request << ""
+            << "x=%OpeID%\nname=%CallerName%\ntel=%CallerID%"
+            << "%OpeID%";
+        QTest::addRow("%s: stray %% in the base URL", qPrintable(request))
+            << request << "?off=5%"
+            << "name=%CallerName%\ntel=%CallerID%"
+            << "5%";
+    }
+}
+
+void tst_RemoteSite::stray_percent_of_the_operator_leaves_values_encoded_once()
+{
+    QFETCH(QString, request);
+    QFETCH(QString, query);
+    QFETCH(QString, params);
+    QFETCH(QString, first);
+    const QString name = QStringLiteral("山田 太郎&x=1+2");
+    HttpTestServer server;
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    const QString base = server.url("/p").toString() + query;
+    BrowserCatcher browser;
+    if (request == "detail")
+        configure(server.url("/page").toString(), "get", "", base, params);
+    else
+        configure(base, request, params);
+
+    RemoteSite site(nullptr, nullptr, store());
+    site.show();
+    site.set_webview_params(incomingCall(name, "0312345678"));
+    if (request == "detail") {
+        QTest::mouseClick(button(site, "siteDetailButton"), Qt::LeftButton);
+        QCOMPARE(browser.opened.size(), 1);
+        QNetworkAccessManager fetcher;
+        std::unique_ptr<QNetworkReply> reply(fetcher.get(QNetworkRequest(browser.opened.first())));
+        QTRY_VERIFY_WITH_TIMEOUT(reply->isFinished(), LOAD_TIMEOUT);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(server.requests("/p").size(), 1, LOAD_TIMEOUT);
+    const HttpRequest r = server.requests("/p").first();
+    const QList<QPair<QString, QString>> fields = HttpTestServer::formFields(request == "post" ? r.body : r.query);
+    const QList<QPair<QString, QString>> values = { { "name", name }, { "tel", "0312345678" } };
+    QCOMPARE(fields.mid(fields.size() - 2), values);
+    // The operator's own text arrives as typed; a POST body carries it unchanged, so only the
+    // base URL's query is the URL's.
+    if (request != "post")
+        QCOMPARE(fields.first().second, first);
+    else if (!query.isEmpty())
+        QCOMPARE(HttpTestServer::formFields(r.query).first().second, first);
 }
 
 void tst_RemoteSite::every_page_outcome_ends_the_loading_state_data()
@@ -293,10 +361,19 @@ void tst_RemoteSite::second_call_reloads_and_clears_history()
         QCOMPARE(server.requests("/p").last().query, "tel=" + number.toLatin1());
         QCOMPARE(view(site)->url(), server.url("/p?tel=" + number));
     }
-    // The history is cleared before each load; the web engine keeps the entry it shows when
-    // cleared, so only the previous call's page remains behind the current one.
-    QCOMPARE(view(site)->history()->count(), 2);
-    QCOMPARE(view(site)->history()->backItem().url(), server.url("/p?tel=202"));
+    // Nothing leads back to the previous caller's page: not the history, not the Back action
+    // of the context menu, not Alt+Left, not the page's own script.
+    QCOMPARE(view(site)->history()->count(), 1);
+    QVERIFY(!view(site)->history()->canGoBack());
+    QWebEnginePage *page = view(site)->page();
+    page->triggerAction(QWebEnginePage::Back);
+    QTest::keyClick(
+        view(site)->focusProxy() ? view(site)->focusProxy() : view(site), Qt::Key_Left, Qt::AltModifier);
+    page->runJavaScript(QStringLiteral("history.back()"));
+    QTest::qWait(1000);
+    QCOMPARE(server.requests("/p").size(), calls);
+    QCOMPARE(view(site)->url(), server.url("/p?tel=203"));
+    QCOMPARE(finished.size(), calls);
 }
 
 void tst_RemoteSite::detail_button_and_link()

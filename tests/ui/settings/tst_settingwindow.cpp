@@ -132,6 +132,13 @@ private slots:
         QTest::keyClicks(port, QStringLiteral("65535"));
         QCOMPARE(port->text(), QStringLiteral("65535"));
         port->clear();
+        QTest::keyClicks(port, QStringLiteral("+5,060 "));
+        QCOMPARE(port->text(), QStringLiteral("5060"));
+        port->clear();
+        // Pasted text goes through the validator as a whole.
+        port->insert(QStringLiteral("+5060"));
+        port->insert(QStringLiteral("5,060"));
+        QCOMPARE(port->text(), QString());
 
         child<QCheckBox>(&window, "showPassword")->setChecked(true);
         QCOMPARE(child<QLineEdit>(&window, "password")->echoMode(), QLineEdit::Normal);
