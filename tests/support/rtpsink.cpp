@@ -22,7 +22,11 @@ void RtpSink::read()
         const int payloadType = quint8(data[1]) & 0x7f;
         const int csrcCount = quint8(data[0]) & 0x0f;
         const int offset = 12 + 4 * csrcCount;
-        if (payloadType != m_eventType || data.size() < offset + 4)
+        if (payloadType != m_eventType) {
+            ++m_audioPackets;
+            continue;
+        }
+        if (data.size() < offset + 4)
             continue;
         // All packets of one event carry the timestamp of its start.
         const quint32 timestamp = (quint32(quint8(data[4])) << 24) | (quint32(quint8(data[5])) << 16)

@@ -13,6 +13,8 @@ public:
 
     int port() const { return m_socket.localPort(); }
     int packetCount() const { return m_packets; }
+    // RTP packets of any other payload type than the telephone events: the audio.
+    int audioPacketCount() const { return m_audioPackets; }
     // RFC 4733 telephone events received with the given payload type, one entry per distinct
     // event (the repeated and end packets of one event count once), as characters
     // "0"-"9", "*", "#", "A"-"D".
@@ -31,6 +33,7 @@ private:
 
     QUdpSocket m_socket;
     int m_packets = 0;
+    int m_audioPackets = 0;
     int m_eventType = 101;
     bool m_echo = false;
     QString m_events;
