@@ -1,5 +1,6 @@
 #include "kamailiopeer.h"
 #include "linphonecpeer.h"
+#include "loopbackcapture.h"
 #include "phonerig.h"
 #include "rtpsink.h"
 #include "sipscenario.h"
@@ -254,6 +255,28 @@ QList<QByteArray> hostileDatagrams(int port, int from)
     return { invite("hostile1", QByteArray("\xd4\xb0\xaa\x21\xbf\r\n")), invite("hostile2", QByteArray()) };
 }
 
+// Of the PCMU packets among the captured RTP payloads: how many there are, and how many carry
+// what plain audio of the silent test sound card looks like (a few byte values repeated); an
+// encrypted payload looks like random bytes.
+QPair<int, int> pcmuPackets(const QList<QByteArray> &payloads)
+{
+    constexpr int RTP_HEADER = 12;
+    constexpr int PCMU = 0;
+    constexpr int PLAIN_MAX_BYTE_VALUES = 40; // random 160 bytes have about 117
+    int pcmu = 0;
+    int plain = 0;
+    for (const QByteArray &packet : payloads) {
+        if (packet.size() <= RTP_HEADER || (quint8(packet[0]) >> 6) != 2
+            || (quint8(packet[1]) & 0x7f) != PCMU)
+            continue;
+        ++pcmu;
+        const QByteArray audio = packet.mid(RTP_HEADER + 4 * (quint8(packet[0]) & 0x0f));
+        if (QSet<char>(audio.cbegin(), audio.cend()).size() < PLAIN_MAX_BYTE_VALUES)
+            ++plain;
+    }
+    return { pcmu, plain };
+}
+
 QMap<QString, QString> trusting(const KamailioPeer &server)
 {
     return { { QStringLiteral("tlsCaFile"), server.caFile() } };
@@ -448,6 +471,13 @@ void tst_VelPhoneSecure::srtp_calls()
     rig.startAt(server, QStringLiteral("tls"), keys);
     QVERIFY(rig.waitRegistered(server.report()));
 
+    // What the phone sends to the peer's RTP port, as it is on the wire.
+    LoopbackCapture capture;
+    if (connects) {
+        const int mediaPort = peerSrtp ? callee.audioPort() : plainCallee.mediaPort();
+        QVERIFY2(capture.start(QStringLiteral("udp and dst port %1").arg(mediaPort)),
+            qPrintable(capture.report()));
+    }
     rig.spy().clear();
     rig.phone()->request_dial(CALLEE);
     if (!connects) {
@@ -475,6 +505,20 @@ void tst_VelPhoneSecure::srtp_calls()
     static const QRegularExpression profile(QStringLiteral("m=audio \\d+ (\\S+)"));
     QCOMPARE(profile.match(offer).captured(1),
         srtp == QLatin1String("mandatory") ? QStringLiteral("RTP/SAVP") : QStringLiteral("RTP/AVP"));
+    // The answer the phone took: the secure profile with the peer's key, when encrypted.
+    if (peerSrtp) {
+        const QString answer = peerLog.mid(peerLog.lastIndexOf(QStringLiteral("SIP/2.0 200 Ok")), 3000);
+        QVERIFY2(answer.contains(QStringLiteral("m=audio %1 RTP/SAVP 0").arg(callee.audioPort()))
+                && answer.contains(QStringLiteral("a=crypto:1 AES_CM_128_HMAC_SHA1_80 inline:")),
+            qPrintable(answer));
+    }
+    // The audio on the wire: encrypted payloads with an SRTP peer, plain PCMU otherwise. The
+    // phone sends once its sound card delivers samples.
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        pcmuPackets(capture.payloads()).first >= 20, qPrintable(capture.report()), 15000);
+    capture.stop();
+    const QPair<int, int> counted = pcmuPackets(capture.payloads());
+    QCOMPARE(counted.second, peerSrtp ? 0 : counted.first);
     rig.phone()->request_hangup();
     QTRY_VERIFY_WITH_TIMEOUT(rig.spy().contains("signal_dialog_end"), 10000);
     QVERIFY(rig.stopPhone());

@@ -264,13 +264,7 @@ bool KamailioPeer::start()
 
 void KamailioPeer::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(STOP_WAIT_MS)) {
-        m_process.kill();
-        m_process.waitForFinished(STOP_WAIT_MS);
-    }
+    end_process(m_process, STOP_WAIT_MS);
 }
 
 bool KamailioPeer::isRunning() const

@@ -10,12 +10,38 @@
 LinphonecPeer::LinphonecPeer(bool srtp)
     : m_srtp(srtp)
     , m_port(find_free_udp_port())
-{ }
+    , m_audioPort(find_free_udp_port())
+{
+    while (m_audioPort == m_port)
+        m_audioPort = find_free_udp_port();
+}
 
 LinphonecPeer::~LinphonecPeer()
 {
     stop();
 }
+
+namespace {
+// The codecs a phone may offer, all but PCMU switched off (codecs the file does not name keep
+// the library's default).
+QString pcmuOnly()
+{
+    static const QList<QPair<QString, int>> codecs = { { QStringLiteral("PCMU"), 8000 },
+        { QStringLiteral("opus"), 48000 }, { QStringLiteral("speex"), 16000 },
+        { QStringLiteral("speex"), 8000 }, { QStringLiteral("PCMA"), 8000 }, { QStringLiteral("G729"), 8000 },
+        { QStringLiteral("GSM"), 8000 }, { QStringLiteral("G722"), 8000 }, { QStringLiteral("iLBC"), 8000 } };
+    QString text;
+    for (int i = 0; i < codecs.size(); ++i) {
+        text += QStringLiteral("[audio_codec_%1]\nmime=%2\nrate=%3\nchannels=%4\nenabled=%5\n")
+                    .arg(i)
+                    .arg(codecs[i].first)
+                    .arg(codecs[i].second)
+                    .arg(codecs[i].first == QLatin1String("opus") ? 2 : 1)
+                    .arg(i == 0 ? 1 : 0);
+    }
+    return text;
+}
+} // namespace
 
 bool LinphonecPeer::start()
 {
@@ -46,7 +72,8 @@ bool LinphonecPeer::start()
                            .arg(m_port)
                            .arg(m_srtp ? QStringLiteral("srtp") : QStringLiteral("none"))
                            .arg(m_srtp ? 1 : 0)
-                           .arg(find_free_udp_port());
+                           .arg(m_audioPort)
+        + pcmuOnly();
     QFile file(m_dir.filePath(QStringLiteral("linphonerc")));
     if (!file.open(QIODevice::WriteOnly))
         return false;

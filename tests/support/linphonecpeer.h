@@ -17,6 +17,8 @@ public:
     LinphonecPeer &operator=(const LinphonecPeer &) = delete;
 
     int port() const { return m_port; }
+    // Its RTP port; it speaks PCMU only, so that what a phone sends it is easy to recognise.
+    int audioPort() const { return m_audioPort; }
     // Starts it and waits (bounded) until its SIP port is bound.
     bool start();
     void stop();
@@ -25,6 +27,7 @@ public:
 private:
     bool m_srtp;
     int m_port;
+    int m_audioPort;
     QTemporaryDir m_dir;
     QProcess m_process;
 };

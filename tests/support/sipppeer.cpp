@@ -139,6 +139,17 @@ bool SippPeer::isRunning() const
     return m_process.state() != QProcess::NotRunning;
 }
 
+void end_process(QProcess &process, int msecs)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(msecs)) {
+        process.kill();
+        process.waitForFinished(msecs);
+    }
+}
+
 void SippPeer::kill()
 {
     if (m_process.state() == QProcess::NotRunning)

@@ -11,6 +11,10 @@
 // it before the caller binds it; tests use it at once.
 int find_free_udp_port();
 
+// Ends a helper process: SIGTERM, then SIGKILL if it is still there after `msecs`; waits
+// (bounded) for its end.
+void end_process(QProcess &process, int msecs);
+
 class SippPeer;
 
 // The phone's SIP port as its last REGISTER at this registrar announced it in Contact; 0 when
