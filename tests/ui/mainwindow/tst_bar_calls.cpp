@@ -2,6 +2,8 @@
 // reaches the wire, what the peer does reaches the display, and every call end leaves the
 // right history row.
 #include "barfixture.h"
+#include "kamailiopeer.h"
+#include "linphonecpeer.h"
 #include "sanitized.h"
 #include "sipppeer.h"
 #include "sipscenario.h"
@@ -45,6 +47,7 @@ private slots:
     void callButtonAnswersAndHoldShows();
     void ownExtensionIsAnsweredWithoutClick();
     void lampGoesOnlineWhenTheRegistrarAnswersAtOnce();
+    void statusTooltipSaysWhenTheMediaIsEncrypted();
 
 private:
     // Starts a registrar and builds the bar registered to it (fails the test otherwise).
@@ -218,6 +221,38 @@ void tst_BarCalls::lampGoesOnlineWhenTheRegistrarAnswersAtOnce()
     QTRY_COMPARE_WITH_TIMEOUT(bar.label("onlineStatus")->styleSheet(), STYLE_STATUS_ONLINE, 10000);
     QTRY_COMPARE_WITH_TIMEOUT(bar.label("dialogStatus")->text(), MSG_READY_TO_DIAL, 5000);
     QCOMPARE(registrar.received(QStringLiteral("REGISTER")).size(), 1);
+}
+
+void tst_BarCalls::statusTooltipSaysWhenTheMediaIsEncrypted()
+{
+    // A call with SRTP from the bar, over TLS through Kamailio to linphonec that encrypts.
+    LinphonecPeer callee(true);
+    QVERIFY2(callee.start(), qPrintable(callee.log()));
+    KamailioPeer server(QStringLiteral("s3cret"));
+    server.setGateway(callee.port());
+    QVERIFY2(server.start(), qPrintable(server.report()));
+    QMap<QString, QString> account = BarFixture::account(USER, server.tlsPort());
+    account.insert(QStringLiteral("transport"), QStringLiteral("tls"));
+    account.insert(QStringLiteral("tlsCaFile"), server.caFile());
+    account.insert(QStringLiteral("srtp"), QStringLiteral("mandatory"));
+    QScopedPointer<BarFixture> bar(new BarFixture({ { CATEGORY_ACCOUNT, account } }));
+    bar->window()->show();
+    QLabel *status = bar->label("dialogStatus");
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), MSG_READY_TO_DIAL, 10000);
+    QCOMPARE(status->toolTip(), QString());
+
+    QTest::keyClicks(bar->window(), QStringLiteral("2000"));
+    QTest::keyClick(bar->window(), Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), MSG_IN_CALL, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(status->toolTip(), TEXT_MEDIA_ENCRYPTED, 5000);
+    QVERIFY2(
+        bar->logText().contains(QStringLiteral("call media: encrypted (SRTP)")), qPrintable(bar->logText()));
+
+    // The end of the call takes the tooltip with it.
+    QTest::mouseClick(bar->button("terminateButton"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), MSG_READY_TO_DIAL, 10000);
+    QCOMPARE(status->toolTip(), QString());
+    bar.reset();
 }
 
 QTEST_MAIN(tst_BarCalls)
