@@ -48,12 +48,15 @@ void tst_VelPhoneSecure::tls_registration_checks_the_certificate_data()
     QTest::addColumn<QString>("verify");
     QTest::addColumn<bool>("registers");
     QTest::addColumn<QString>("logged");
+    QTest::addColumn<bool>("expired");
 
-    QTest::newRow("valid chain") << "127.0.0.1" << true << "" << true << "";
-    QTest::newRow("unknown CA") << "127.0.0.1" << false << "1" << false << "unknown CA";
-    QTest::newRow("wrong host name") << "sip.elsewhere.test" << true << "" << false << "host name mismatch";
+    QTest::newRow("valid chain") << "127.0.0.1" << true << "" << true << "" << false;
+    QTest::newRow("unknown CA") << "127.0.0.1" << false << "1" << false << "unknown CA" << false;
+    QTest::newRow("wrong host name") << "sip.elsewhere.test" << true << "" << false << "host name mismatch"
+                                     << false;
+    QTest::newRow("expired") << "127.0.0.1" << true << "" << false << "expired" << true;
     QTest::newRow("not verified") << "sip.elsewhere.test" << false << "0" << true
-                                  << "TLS: the server's certificate is not verified (tlsVerify 0)";
+                                  << "TLS: the server's certificate is not verified (tlsVerify 0)" << true;
 }
 
 void tst_VelPhoneSecure::tls_registration_checks_the_certificate()
@@ -63,9 +66,11 @@ void tst_VelPhoneSecure::tls_registration_checks_the_certificate()
     QFETCH(QString, verify);
     QFETCH(bool, registers);
     QFETCH(QString, logged);
+    QFETCH(bool, expired);
 
     PhoneRig rig;
     KamailioPeer server(PhoneRig::PASSWORD, certificateHost);
+    server.setCertificateExpired(expired);
     QVERIFY2(server.start(), qPrintable(server.report()));
     QMap<QString, QString> keys { { QStringLiteral("tlsCaFile"),
         ownCa ? server.caFile() : server.otherCaFile() } };

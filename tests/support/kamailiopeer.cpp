@@ -205,8 +205,9 @@ bool KamailioPeer::makeCertificates()
     return runOpenssl({ QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
         QStringLiteral("server.csr"), QStringLiteral("-CA"), QStringLiteral("ca.pem"),
         QStringLiteral("-CAkey"), QStringLiteral("ca.key"), QStringLiteral("-CAcreateserial"),
-        QStringLiteral("-out"), QStringLiteral("server.pem"), QStringLiteral("-days"), QStringLiteral("2"),
-        QStringLiteral("-extfile"), QStringLiteral("server.ext") });
+        QStringLiteral("-out"), QStringLiteral("server.pem"), QStringLiteral("-days"),
+        m_certificateExpired ? QStringLiteral("-1") : QStringLiteral("2"), QStringLiteral("-extfile"),
+        QStringLiteral("server.ext") });
 }
 
 QString KamailioPeer::config() const

@@ -31,6 +31,8 @@ public:
 
     // Where numbers that are not registered go: sipp at 127.0.0.1:port over UDP.
     void setGateway(int port) { m_gatewayPort = port; }
+    // Makes the server's certificate one that expired a day ago (before the first start).
+    void setCertificateExpired(bool expired) { m_certificateExpired = expired; }
     int udpPort() const { return m_udpPort; }
     int tcpPort() const { return m_tcpPort; }
     int tlsPort() const { return m_tlsPort; }
@@ -63,5 +65,6 @@ private:
     int m_gatewayPort = 0;
     int m_runs = 0;
     bool m_certificatesMade = false;
+    bool m_certificateExpired = false;
     QString m_error;
 };
