@@ -14,110 +14,8 @@ const QString KAMAILIO_MODULES = QStringLiteral("/usr/lib/x86_64-linux-gnu/kamai
 constexpr int START_WAIT_MS = 10000;
 constexpr int STOP_WAIT_MS = 5000;
 
-// Requests from connection-oriented clients (which listen nowhere) are answered and reached on
-// their connection: their contacts get an alias of the connection's address, which the proxy
-// resolves on the way back. REGISTER keeps the connection's address as the contact's
-// "received" value instead.
-const char CONFIG_TEMPLATE[] = R"cfg(#!KAMAILIO
-debug=2
-log_stderror=yes
-fork=yes
-children=2
-tcp_children=2
-auto_aliases=no
-listen=udp:127.0.0.1:{{UDP_PORT}}
-listen=tcp:127.0.0.1:{{TCP_PORT}}
-listen=tls:127.0.0.1:{{TLS_PORT}}
-enable_tls=yes
-tcp_connection_lifetime=3605
-tcp_accept_no_cl=yes
-mpath="{{MODULES}}"
-loadmodule "tm.so"
-loadmodule "sl.so"
-loadmodule "rr.so"
-loadmodule "pv.so"
-loadmodule "maxfwd.so"
-loadmodule "textops.so"
-loadmodule "siputils.so"
-loadmodule "xlog.so"
-loadmodule "usrloc.so"
-loadmodule "registrar.so"
-loadmodule "auth.so"
-loadmodule "nathelper.so"
-loadmodule "tls.so"
-modparam("tls", "certificate", "{{CERTIFICATE}}")
-modparam("tls", "private_key", "{{PRIVATE_KEY}}")
-modparam("tls", "verify_certificate", 0)
-modparam("tls", "require_certificate", 0)
-modparam("tls", "tls_method", "TLSv1.2+")
-modparam("usrloc", "db_mode", 0)
-modparam("registrar", "gruu_enabled", 0)
-modparam("registrar", "received_avp", "$avp(RECEIVED)")
-modparam("nathelper", "received_avp", "$avp(RECEIVED)")
-modparam("rr", "enable_double_rr", 1)
-modparam("rr", "append_fromtag", 1)
-
-request_route {
-    xlog("L_INFO", "request $rm $ru from $si:$sp over $proto route [$hdr(Route)]\n");
-    if (!mf_process_maxfwd_header("10")) {
-        sl_send_reply("483", "Too Many Hops");
-        exit;
-    }
-    if (proto != UDP) {
-        force_rport();
-        if (!is_method("REGISTER") && is_present_hf("Contact"))
-            set_contact_alias();
-    }
-    if (has_totag()) {
-        if (loose_route()) {
-            handle_ruri_alias();
-            t_relay();
-            exit;
-        }
-        if (is_method("ACK")) {
-            if (t_check_trans())
-                t_relay();
-            exit;
-        }
-        sl_send_reply("404", "Not here");
-        exit;
-    }
-    if (is_method("CANCEL")) {
-        if (t_check_trans())
-            t_relay();
-        exit;
-    }
-    t_check_trans();
-    remove_hf("Route");
-    if (is_method("REGISTER")) {
-        if (!pv_www_authenticate("$td", "{{PASSWORD}}", "0")) {
-            www_challenge("$td", "0");
-            exit;
-        }
-        if (proto != UDP)
-            fix_nated_register();
-        save("location");
-        exit;
-    }
-    if (is_method("INVITE|SUBSCRIBE|REFER"))
-        record_route();
-    if (lookup("location")) {
-        t_relay();
-        exit;
-    }
-    if ({{GATEWAY_PORT}} == 0) {
-        sl_send_reply("404", "Not Found");
-        exit;
-    }
-    $du = "sip:127.0.0.1:{{GATEWAY_PORT}}";
-    t_relay();
-}
-
-onreply_route {
-    if (proto != UDP && is_present_hf("Contact"))
-        set_contact_alias();
-}
-)cfg";
+// The configuration, with {{PLACEHOLDERS}} for the ports, files and password of each test.
+const char CONFIG_TEMPLATE_FILE[] = TARSEL_KAMAILIO_CONFIG;
 } // namespace
 
 int find_free_tcp_port()
@@ -212,7 +110,10 @@ bool KamailioPeer::makeCertificates()
 
 QString KamailioPeer::config() const
 {
-    QString text = QString::fromUtf8(CONFIG_TEMPLATE);
+    QFile file(QString::fromUtf8(CONFIG_TEMPLATE_FILE));
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    QString text = QString::fromUtf8(file.readAll());
     text.replace(QStringLiteral("{{UDP_PORT}}"), QString::number(m_udpPort));
     text.replace(QStringLiteral("{{TCP_PORT}}"), QString::number(m_tcpPort));
     text.replace(QStringLiteral("{{TLS_PORT}}"), QString::number(m_tlsPort));
@@ -232,10 +133,13 @@ bool KamailioPeer::start()
     }
     if (!m_certificatesMade && !(m_certificatesMade = makeCertificates()))
         return false;
+    const QString text = config();
     QFile file(configFile());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if (text.isEmpty() || !file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        m_error = QStringLiteral("no configuration written from ") + QString::fromUtf8(CONFIG_TEMPLATE_FILE);
         return false;
-    file.write(config().toUtf8());
+    }
+    file.write(text.toUtf8());
     file.close();
 
     ++m_runs;

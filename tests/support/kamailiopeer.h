@@ -10,10 +10,11 @@ int find_free_tcp_port();
 
 // Kamailio on 127.0.0.1 as the phone's server: a registrar with digest authentication (every
 // user's password is the one given) and a record-routing proxy, listening on UDP, TCP and TLS
-// on free ports. Registered users are reached through their connection; any other number goes
-// to the gateway (a sipp peer over UDP) when one is set. GRUUs are not handed out, so in-dialog
-// requests follow the contacts. The TLS certificate is made for the test by its own CA, in a
-// temporary directory, for `certificateHost` (an IP address or a DNS name).
+// on free ports, configured from kamailio.cfg.in next to this file. Registered users are
+// reached through their connection; any other number goes to the gateway (a sipp or linphonec
+// peer over UDP) when one is set. GRUUs are not handed out, so in-dialog requests follow the
+// contacts. The TLS certificate is made for the test by its own CA, in a temporary directory,
+// for `certificateHost` (an IP address or a DNS name).
 //
 // Typical use:
 //     KamailioPeer server(PhoneRig::PASSWORD);
