@@ -1,6 +1,6 @@
-// The bar with its real engine against sipp on 127.0.0.1: what the operator types and clicks
-// reaches the wire, what the peer does reaches the display, and every call end leaves the
-// right history row.
+// The bar with its real engine against real peers on 127.0.0.1 (sipp; Kamailio and linphonec
+// for encrypted media): what the operator types and clicks reaches the wire, what the peer
+// does reaches the display, and every call end leaves the right history row.
 #include "barfixture.h"
 #include "kamailiopeer.h"
 #include "linphonecpeer.h"
