@@ -44,12 +44,6 @@
 
 namespace {
 
-const QString ROW_STATUS = QStringLiteral("status");
-const QString ROW_PHONE_NUMBER = QStringLiteral("phoneNumber");
-const QString ROW_DIALOG_TIME = QStringLiteral("dialogTime");
-const QString ROW_DIALOG_DATE = QStringLiteral("dialogDate");
-const QString ROW_DELETE_FLG = QStringLiteral("deleteFlg");
-
 const QString DATE_FORMAT = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 const QString ZERO_DURATION = QStringLiteral("00:00:00");
 const QString FIRST_SECOND = QStringLiteral("00:00:01");
@@ -60,8 +54,6 @@ constexpr int CLEAR_HOLD_MS = 1000;
 constexpr int SLIDE_OUT_MS = 1000;
 constexpr int HIDDEN_BELOW_SCREEN = 20;
 constexpr int CALL_TICK_MS = 1000;
-constexpr int LEVEL_INFO = 1;
-constexpr int LEVEL_WARNING = 2;
 constexpr int DIAL_WAIT_FOR_REGISTRATION_MS = 30000;
 // How long a finished tone's output may take to play out what the device still holds.
 constexpr int TONE_PLAY_OUT_LIMIT_MS = 5000;
@@ -506,13 +498,13 @@ void MainWindow::slot_dialog_end(int callResult, const QString &remoteNumber)
     // The ended call's own values: the engine may already be presenting the next call.
     const int result = callResult;
     QMap<QString, QString> row;
-    row[ROW_STATUS] = QString::number(result);
-    row[ROW_PHONE_NUMBER] = remoteNumber;
-    row[ROW_DIALOG_TIME] = result == HISTORY_INCOMING_MISSED || result == HISTORY_OUTGOING_UNANSWERED
+    row[HISTORY_ROW_STATUS] = QString::number(result);
+    row[HISTORY_ROW_PHONE_NUMBER] = remoteNumber;
+    row[HISTORY_ROW_DIALOG_TIME] = result == HISTORY_INCOMING_MISSED || result == HISTORY_OUTGOING_UNANSWERED
         ? ZERO_DURATION
         : m_lastCallDuration;
-    row[ROW_DIALOG_DATE] = QDateTime::currentDateTime().toString(DATE_FORMAT);
-    row[ROW_DELETE_FLG] = QStringLiteral("0");
+    row[HISTORY_ROW_DIALOG_DATE] = QDateTime::currentDateTime().toString(DATE_FORMAT);
+    row[HISTORY_ROW_DELETE_FLG] = QStringLiteral("0");
     m_historyWindow->add_history(row);
 
     ui->numberInputMessage->show();
