@@ -166,6 +166,12 @@ const QString TITLE_DELETE_CONFIRM = QStringLiteral("削除確認");
 const QString MSG_DELETE_ALL_HISTORY = QStringLiteral("すべて削除してよろしいでしょうか？");
 const QString TEXT_HISTORY_DIAL = QStringLiteral("発信");
 const QString TEXT_HISTORY_DELETE = QStringLiteral("削除");
+const QString HEADER_HISTORY_ID = QStringLiteral("ID");
+const QString HEADER_HISTORY_STATUS = QStringLiteral("種類");
+const QString HEADER_HISTORY_PHONE_NUMBER = QStringLiteral("電話番号");
+const QString HEADER_HISTORY_DIALOG_TIME = QStringLiteral("通話時間");
+const QString HEADER_HISTORY_DIALOG_DATE = QStringLiteral("日付");
+const QString HEADER_HISTORY_DELETE_FLG = QStringLiteral("選択");
 
 // Operator status and settings windows
 const QString TITLE_ERROR = QStringLiteral("エラー");

@@ -162,6 +162,14 @@ extern const QString TITLE_DELETE_CONFIRM;
 extern const QString MSG_DELETE_ALL_HISTORY;
 extern const QString TEXT_HISTORY_DIAL;
 extern const QString TEXT_HISTORY_DELETE;
+// The history table's column headers, in column order (Id, Status, PhoneNumber, DialogTime,
+// DialogDate, DeleteFlg)
+extern const QString HEADER_HISTORY_ID;
+extern const QString HEADER_HISTORY_STATUS;
+extern const QString HEADER_HISTORY_PHONE_NUMBER;
+extern const QString HEADER_HISTORY_DIALOG_TIME;
+extern const QString HEADER_HISTORY_DIALOG_DATE;
+extern const QString HEADER_HISTORY_DELETE_FLG;
 
 // Operator status and settings windows
 extern const QString TITLE_ERROR;

@@ -17,7 +17,6 @@
 #include <unistd.h>
 
 namespace {
-constexpr int LOG_LEVEL = 2;
 // Tells the executable started by the supervisor that it is the supervised program.
 const char CHILD_ENV[] = "TARSEL_SUPERVISED";
 const char CHILD_FIRST[] = "first";
@@ -48,7 +47,7 @@ void log_line(const QString &text)
     // The program's own log, so that the operator's support sees the crash beside what led
     // to it; a logger is made per line since the supervisor logs only a handful of lines.
     VelLogger logger;
-    logger.log(text, LOG_LEVEL);
+    logger.log(text, LEVEL_WARNING);
 }
 
 // Dies the way the child died, so that the exit status reaches whoever started the program.

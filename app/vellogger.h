@@ -7,6 +7,10 @@
 // data/logs/logger, rotated into numbered daily generations (logger1 newest … logger6)
 // when an instance is constructed on a later day than the file was last written.
 // Every instance writes to the same file; lines from different threads never mix.
+// The levels callers give their lines: the logger accepts a level and writes every line alike.
+inline constexpr int LEVEL_INFO = 1;
+inline constexpr int LEVEL_WARNING = 2;
+
 class VelLogger : public QObject
 {
 public:

@@ -16,7 +16,6 @@ constexpr int PROBE_TIMEOUT_MS = 1000;
 // A later start writes its message at once and closes; one that keeps the channel open longer
 // is not waited for.
 constexpr int MESSAGE_TIMEOUT_MS = 5000;
-constexpr int LEVEL_WARNING = 2;
 
 // True when the peer of a connected local socket runs as the same user as this process.
 bool peerIsSameUser(QLocalSocket *socket)

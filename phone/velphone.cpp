@@ -20,7 +20,6 @@
 #include <linphone/logging.h>
 
 namespace {
-constexpr int LOG_LEVEL = 1;
 constexpr int LOOP_WAIT_MS = 50;
 // An RFC 4733 event lasts about 100 ms and its end is sent three times; while the media layer
 // still sends one it drops the next digit, so queued digits leave at this pace.
@@ -205,7 +204,7 @@ bool VelPhone::is_engine_thread() const
 void VelPhone::log(const QString &text)
 {
     if (m_logger)
-        m_logger->log(text, LOG_LEVEL);
+        m_logger->log(text, LEVEL_INFO);
 }
 
 void VelPhone::post(std::function<void()> emission)

@@ -17,8 +17,6 @@ install_packages() {
         return 1
     fi
     echo "Installing: ${missing[*]}"
-    # tshark asks whether non-root users may capture; answer for it.
-    echo "wireshark-common wireshark-common/install-setuid boolean false" | debconf-set-selections 2>/dev/null || true
     DEBIAN_FRONTEND=noninteractive apt-get update -q || return 1
     DEBIAN_FRONTEND=noninteractive $cmd -q || return 1
 }

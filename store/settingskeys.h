@@ -20,9 +20,16 @@ inline const QString KEY_OPERATOR_PW = QStringLiteral("operatorPW");
 inline const QString KEY_OPERATOR_AUTO = QStringLiteral("operatorAuto");
 inline const QString KEY_OPERATOR_ADDRESS = QStringLiteral("operatorAddress");
 
-// Outlink (category 2); the dialog's own keys are in ui/outlink/outlinkkeys.h
+// Outlink (category 2); every check box of the outlink settings dialog is stored under its
+// object name. The two methods are the values of the method keys.
 inline const QString KEY_SIMPLE_URL = QStringLiteral("simpleUrl");
+inline const QString KEY_SIMPLE_METHOD = QStringLiteral("simpleMethod");
 inline const QString KEY_SIMPLE_PARAMS = QStringLiteral("simpleParams");
+inline const QString KEY_DETAIL_URL = QStringLiteral("detailUrl");
+inline const QString KEY_DETAIL_METHOD = QStringLiteral("detailMethod");
+inline const QString KEY_DETAIL_PARAMS = QStringLiteral("detailParams");
+inline const QString METHOD_GET = QStringLiteral("get");
+inline const QString METHOD_POST = QStringLiteral("post");
 
 // Audio (category 3)
 inline const QString KEY_PLAYBACK = QStringLiteral("playback");

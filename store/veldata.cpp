@@ -17,7 +17,6 @@
 #include <unistd.h>
 
 namespace {
-constexpr int LOG_LEVEL = 2;
 constexpr int DEFAULT_HIDE_DELAY_SECONDS = 5;
 
 QString loadStatement(int category)
@@ -70,9 +69,11 @@ void VelData::securePermissions()
     QFileInfo dirInfo(dirPath);
     if (dirInfo.isDir() && (dirInfo.permissions() & GROUP_OR_OTHER)) {
         if (::chmod(QFile::encodeName(dirPath).constData(), ownerBitsOnly(dirPath)) == 0)
-            m_logger->log(QStringLiteral("data directory was readable by others; now owner only: ") + dirPath, LOG_LEVEL);
+            m_logger->log(QStringLiteral("data directory was readable by others; now owner only: ") + dirPath,
+                LEVEL_WARNING);
         else
-            m_logger->log(QStringLiteral("cannot restrict the data directory to its owner: ") + dirPath, LOG_LEVEL);
+            m_logger->log(
+                QStringLiteral("cannot restrict the data directory to its owner: ") + dirPath, LEVEL_WARNING);
     }
 
     const QString dbPath = AppDir::file(DB_FILE);
@@ -84,9 +85,11 @@ void VelData::securePermissions()
             ::close(fd);
     } else if (dbInfo.isFile() && (dbInfo.permissions() & GROUP_OR_OTHER)) {
         if (::chmod(dbName.constData(), ownerBitsOnly(dbPath)) == 0)
-            m_logger->log(QStringLiteral("database file was readable by others; now owner only: ") + dbPath, LOG_LEVEL);
+            m_logger->log(QStringLiteral("database file was readable by others; now owner only: ") + dbPath,
+                LEVEL_WARNING);
         else
-            m_logger->log(QStringLiteral("cannot restrict the database file to its owner: ") + dbPath, LOG_LEVEL);
+            m_logger->log(
+                QStringLiteral("cannot restrict the database file to its owner: ") + dbPath, LEVEL_WARNING);
     }
 }
 
@@ -99,7 +102,7 @@ void VelData::open_database()
 
     securePermissions();
     if (!m_db.open()) {
-        m_logger->log(m_db.lastError().text(), LOG_LEVEL);
+        m_logger->log(m_db.lastError().text(), LEVEL_WARNING);
         return;
     }
 
@@ -121,7 +124,7 @@ bool VelData::ensureOpen()
         return true;
     if (m_db.open())
         return true;
-    m_logger->log(m_db.lastError().text(), LOG_LEVEL);
+    m_logger->log(m_db.lastError().text(), LEVEL_WARNING);
     return false;
 }
 
@@ -172,10 +175,11 @@ void VelData::load_category(int category)
                 map.insert(it.key(), it.value());
         }
         if (!ok && category != CATEGORY_OUTLINK)
-            m_logger->log(query.lastError().text(), LOG_LEVEL);
+            m_logger->log(query.lastError().text(), LEVEL_WARNING);
     }
     if (category == CATEGORY_OUTLINK)
-        m_logger->log(QStringLiteral("simpleParams: ") + copyOf(CATEGORY_OUTLINK).value(KEY_SIMPLE_PARAMS), LOG_LEVEL);
+        m_logger->log(QStringLiteral("simpleParams: ") + copyOf(CATEGORY_OUTLINK).value(KEY_SIMPLE_PARAMS),
+            LEVEL_WARNING);
 }
 
 bool VelData::save_category(int category, const QMap<QString, QString> &settings)
@@ -219,7 +223,7 @@ bool VelData::save_category(int category, const QMap<QString, QString> &settings
         if (ok)
             ok = query.exec();
         if (!ok) {
-            m_logger->log(query.lastError().text(), LOG_LEVEL);
+            m_logger->log(query.lastError().text(), LEVEL_WARNING);
             allSaved = false;
             continue;
         }
@@ -284,7 +288,7 @@ void VelData::delete_all_history()
 {
     QSqlQuery query;
     if (!query.exec(QStringLiteral("DELETE FROM history")))
-        m_logger->log(query.lastError().text(), LOG_LEVEL);
+        m_logger->log(query.lastError().text(), LEVEL_WARNING);
 }
 
 QSqlDatabase VelData::database() const

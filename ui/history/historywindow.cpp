@@ -30,11 +30,11 @@ constexpr int DIALOG_DATE_COLUMN_WIDTH = 140;
 
 // Row map key -> column of the history table.
 const std::pair<QString, QString> ROW_FIELDS[] = {
-    { QStringLiteral("status"), QStringLiteral("Status") },
-    { QStringLiteral("phoneNumber"), QStringLiteral("PhoneNumber") },
-    { QStringLiteral("dialogTime"), QStringLiteral("DialogTime") },
-    { QStringLiteral("dialogDate"), QStringLiteral("DialogDate") },
-    { QStringLiteral("deleteFlg"), QStringLiteral("DeleteFlg") },
+    { HISTORY_ROW_STATUS, QStringLiteral("Status") },
+    { HISTORY_ROW_PHONE_NUMBER, QStringLiteral("PhoneNumber") },
+    { HISTORY_ROW_DIALOG_TIME, QStringLiteral("DialogTime") },
+    { HISTORY_ROW_DIALOG_DATE, QStringLiteral("DialogDate") },
+    { HISTORY_ROW_DELETE_FLG, QStringLiteral("DeleteFlg") },
 };
 
 // A tab lists the rows whose Status is exactly one of its codes.
@@ -118,8 +118,9 @@ void HistoryWindow::init_model()
         statusFilter({ HISTORY_OUTGOING_ANSWERED, HISTORY_OUTGOING_UNANSWERED }),
         statusFilter({ HISTORY_INCOMING_MISSED }),
     };
-    const QString headers[]
-        = { tr("ID"), tr("種類"), tr("電話番号"), tr("通話時間"), tr("日付"), tr("選択") };
+    const QString *const headers[]
+        = { &HEADER_HISTORY_ID, &HEADER_HISTORY_STATUS, &HEADER_HISTORY_PHONE_NUMBER,
+              &HEADER_HISTORY_DIALOG_TIME, &HEADER_HISTORY_DIALOG_DATE, &HEADER_HISTORY_DELETE_FLG };
 
     for (int tab = 0; tab < TAB_COUNT; ++tab) {
         auto *model = new NewestFirstModel(this, m_store->database());
@@ -127,7 +128,7 @@ void HistoryWindow::init_model()
         model->setFilter(filters[tab]);
         model->setSort(HISTORY_COLUMN_ID, Qt::DescendingOrder);
         for (int column = 0; column < int(std::size(headers)); ++column)
-            model->setHeaderData(column, Qt::Horizontal, headers[column]);
+            model->setHeaderData(column, Qt::Horizontal, *headers[column]);
         m_models[tab] = model;
     }
 }
@@ -175,7 +176,7 @@ void HistoryWindow::refresh()
 
 void HistoryWindow::add_history(const QMap<QString, QString> &row)
 {
-    if (row.value(QStringLiteral("phoneNumber")).isEmpty())
+    if (row.value(HISTORY_ROW_PHONE_NUMBER).isEmpty())
         return;
 
     QSqlTableModel *model = m_models[TAB_ALL];

@@ -16,6 +16,13 @@ namespace Ui {
 class HistoryWindow;
 }
 
+// The keys of a call record handed to HistoryWindow::add_history.
+inline const QString HISTORY_ROW_STATUS = QStringLiteral("status");
+inline const QString HISTORY_ROW_PHONE_NUMBER = QStringLiteral("phoneNumber");
+inline const QString HISTORY_ROW_DIALOG_TIME = QStringLiteral("dialogTime");
+inline const QString HISTORY_ROW_DIALOG_DATE = QStringLiteral("dialogDate");
+inline const QString HISTORY_ROW_DELETE_FLG = QStringLiteral("deleteFlg");
+
 // The call history in four tabs: all calls, incoming, outgoing and missed. Also the way in for
 // new rows (add_history, at every call end).
 //
@@ -31,8 +38,8 @@ public:
     HistoryWindow(QWidget *parent, VelData *store);
     ~HistoryWindow() override;
 
-    // Writes a call record ("status", "phoneNumber", "dialogTime", "dialogDate", "deleteFlg")
-    // and refreshes the tabs; a row without a number is not written.
+    // Writes a call record (the HISTORY_ROW_ keys above) and refreshes the tabs; a row
+    // without a number is not written.
     void add_history(const QMap<QString, QString> &row);
 
 signals:

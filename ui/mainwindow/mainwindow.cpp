@@ -5,6 +5,7 @@
 #include "aboutwindow.h"
 #include "accountsetting.h"
 #include "appdir.h"
+#include "barsounds.h"
 #include "calltime.h"
 #include "constants.h"
 #include "dialogincommingwindow.h"
@@ -44,47 +45,15 @@
 
 namespace {
 
-const QString ROW_STATUS = QStringLiteral("status");
-const QString ROW_PHONE_NUMBER = QStringLiteral("phoneNumber");
-const QString ROW_DIALOG_TIME = QStringLiteral("dialogTime");
-const QString ROW_DIALOG_DATE = QStringLiteral("dialogDate");
-const QString ROW_DELETE_FLG = QStringLiteral("deleteFlg");
-
 const QString DATE_FORMAT = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 const QString ZERO_DURATION = QStringLiteral("00:00:00");
 const QString FIRST_SECOND = QStringLiteral("00:00:01");
-const QString UNSUPPORTED_FORMAT
-    = QStringLiteral("Raw audio format not supported by backend, cannot play audio.");
 
 constexpr int CLEAR_HOLD_MS = 1000;
 constexpr int SLIDE_OUT_MS = 1000;
 constexpr int HIDDEN_BELOW_SCREEN = 20;
 constexpr int CALL_TICK_MS = 1000;
-constexpr int LEVEL_INFO = 1;
-constexpr int LEVEL_WARNING = 2;
 constexpr int DIAL_WAIT_FOR_REGISTRATION_MS = 30000;
-// How long a finished tone's output may take to play out what the device still holds.
-constexpr int TONE_PLAY_OUT_LIMIT_MS = 5000;
-
-QString tone_for_key(const QString &key)
-{
-    if (key == QLatin1String("#"))
-        return DTMF_SOUND_POUND;
-    if (key == QLatin1String("*"))
-        return DTMF_SOUND_STAR;
-    const QString *const digits[] = { &DTMF_SOUND_0, &DTMF_SOUND_1, &DTMF_SOUND_2, &DTMF_SOUND_3,
-        &DTMF_SOUND_4, &DTMF_SOUND_5, &DTMF_SOUND_6, &DTMF_SOUND_7, &DTMF_SOUND_8, &DTMF_SOUND_9 };
-    const int digit = key.toInt();
-    return *digits[digit >= 1 && digit <= 9 ? digit : 0];
-}
-
-// How long the device still plays what it has been given.
-int queued_msecs(const QAudioOutput *output)
-{
-    constexpr int MARGIN_MS = 50;
-    const qint64 queued = output->bufferSize() - output->bytesFree();
-    return int(output->format().durationForBytes(int(qMax<qint64>(queued, 0))) / 1000) + MARGIN_MS;
-}
 
 QString call_time_since(const QDateTime &start)
 {
@@ -148,7 +117,7 @@ MainWindow::MainWindow(QWidget *parent)
     m_historyWindow = new HistoryWindow(this, m_store);
     m_transferResultTimer = new QTimer(this);
     ui->userId->setText(m_store->get_account_settings().value(KEY_USER_ID));
-    m_toneTrigger = new QThread;
+    m_sounds = new BarSounds(m_store, m_logger, this);
 
     const bool alwaysTop = m_store->get_general_settings().value(KEY_ALWAYS_TOP) == QLatin1String("1");
     setWindowFlags(alwaysTop ? Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint : Qt::FramelessWindowHint);
@@ -198,8 +167,8 @@ MainWindow::MainWindow(QWidget *parent)
         &MainWindow::slot_send_call_from_history_window);
     connect(m_delayHiddenTimer, &QTimer::timeout, this, &MainWindow::slot_dalay_hidden_remote_window_timer);
     connect(m_transferResultTimer, &QTimer::timeout, this, &MainWindow::slot_clear_transfer_result_message);
-    connect(m_toneTrigger, &QThread::started, this, &MainWindow::slot_started_play_audio);
-    connect(m_toneTrigger, &QThread::finished, this, &MainWindow::slot_finished_play_audio);
+    connect(m_sounds->tone_trigger(), &QThread::started, this, &MainWindow::slot_started_play_audio);
+    connect(m_sounds->tone_trigger(), &QThread::finished, this, &MainWindow::slot_finished_play_audio);
 }
 
 MainWindow::~MainWindow()
@@ -212,18 +181,8 @@ MainWindow::~MainWindow()
     delete m_remoteSiteAnimation;
     delete m_incomingWindow;
     delete m_remoteSite;
-    m_toneTrigger->quit();
-    m_toneTrigger->wait();
-    release_tone_output();
-    release_hold_output();
-    // The outputs are deleted here, while the window is whole: the PulseAudio output runs the
-    // event loop in its destructor, which must not reach half-destroyed widgets, nor deliver a
-    // report about another output to code that would ask that output about its closed stream.
-    const QList<QAudioOutput *> outputs = findChildren<QAudioOutput *>();
-    for (QAudioOutput *output : outputs)
-        output->disconnect();
-    qDeleteAll(outputs);
-    delete m_toneTrigger;
+    // The sounds' outputs go while the window is whole (see BarSounds' destructor).
+    delete m_sounds;
     delete m_rightMenu;
     delete m_trayIcon;
     delete m_trayMenu;
@@ -514,13 +473,13 @@ void MainWindow::slot_dialog_end(int callResult, const QString &remoteNumber)
     // The ended call's own values: the engine may already be presenting the next call.
     const int result = callResult;
     QMap<QString, QString> row;
-    row[ROW_STATUS] = QString::number(result);
-    row[ROW_PHONE_NUMBER] = remoteNumber;
-    row[ROW_DIALOG_TIME] = result == HISTORY_INCOMING_MISSED || result == HISTORY_OUTGOING_UNANSWERED
+    row[HISTORY_ROW_STATUS] = QString::number(result);
+    row[HISTORY_ROW_PHONE_NUMBER] = remoteNumber;
+    row[HISTORY_ROW_DIALOG_TIME] = result == HISTORY_INCOMING_MISSED || result == HISTORY_OUTGOING_UNANSWERED
         ? ZERO_DURATION
         : m_lastCallDuration;
-    row[ROW_DIALOG_DATE] = QDateTime::currentDateTime().toString(DATE_FORMAT);
-    row[ROW_DELETE_FLG] = QStringLiteral("0");
+    row[HISTORY_ROW_DIALOG_DATE] = QDateTime::currentDateTime().toString(DATE_FORMAT);
+    row[HISTORY_ROW_DELETE_FLG] = QStringLiteral("0");
     m_historyWindow->add_history(row);
 
     ui->numberInputMessage->show();
@@ -695,7 +654,7 @@ void MainWindow::keyPressEvent(QKeyEvent *event)
 
 void MainWindow::digit_entry(const QString &key)
 {
-    play_tone(tone_for_key(key));
+    m_sounds->play_key_tone(key);
     if (ui->phoneNumberLabel->text().isEmpty())
         ui->deleteButton->show();
     ui->phoneNumberLabel->setText(ui->phoneNumberLabel->text() + key);
@@ -893,109 +852,16 @@ bool MainWindow::transfer_to_handed_over_number()
     return true;
 }
 
-// ---- Sounds -----------------------------------------------------------------------------
-
-QString MainWindow::playback_device_name() const
-{
-    return m_store->get_audio_settings().value(KEY_PLAYBACK);
-}
-
-QAudioDeviceInfo MainWindow::output_device()
-{
-    // Chosen once per stored name (finding a PulseAudio sink asks the sound server), and anew
-    // when the chosen device has gone.
-    const QString stored = playback_device_name();
-    if (m_outputChosen && stored == m_outputChosenFor) {
-        if (m_outputDeviceName.isEmpty())
-            return QAudioDeviceInfo::defaultOutputDevice();
-        for (const QAudioDeviceInfo &device : QAudioDeviceInfo::availableDevices(QAudio::AudioOutput)) {
-            if (device.deviceName() == m_outputDeviceName)
-                return device;
-        }
-    }
-    bool matched = false;
-    const QAudioDeviceInfo device = choose_output_device(stored, [&matched](const QString &name) {
-        matched = true;
-        qDebug() << "lin same device name:" << name;
-    });
-    m_outputChosen = true;
-    m_outputChosenFor = stored;
-    m_outputDeviceName = matched ? device.deviceName() : QString();
-    m_logger->log(
-        QStringLiteral("own sounds play on \"%1\"%2 for the speaker \"%3\"")
-            .arg(device.deviceName(), matched ? QString() : QStringLiteral(" (default device)"), stored),
-        LEVEL_INFO);
-    return device;
-}
-
-void MainWindow::play_tone(const QString &file)
-{
-    // While the trigger thread runs a tone is playing; tones are neither queued nor mixed.
-    if (m_toneTrigger->isRunning() || m_toneOutput)
-        return;
-    const QAudioDeviceInfo device = output_device();
-    WavSound sound;
-    if (!sound.load(file)) {
-        m_logger->log(sound.error(), LEVEL_WARNING);
-        return;
-    }
-    if (!device.isFormatSupported(sound.format())) {
-        m_logger->log(UNSUPPORTED_FORMAT + file, LEVEL_WARNING);
-        return;
-    }
-    m_toneOutput = new QAudioOutput(device, sound.format(), this);
-    // Each output reads its own copy, so an output that still plays out its last samples
-    // never sees the next tone's data.
-    auto *samples = new QBuffer(m_toneOutput);
-    samples->setData(sound.pcm());
-    samples->open(QIODevice::ReadOnly);
-    m_toneLengthMs = int(sound.format().durationForBytes(sound.pcm().size()) / 1000);
-    connect(m_toneOutput, &QAudioOutput::stateChanged, this, &MainWindow::slot_audio_play_state_change);
-    m_toneTrigger->start(QThread::InheritPriority);
-}
+// ---- Sounds (played by BarSounds) -------------------------------------------------------
 
 void MainWindow::slot_started_play_audio()
 {
-    if (!m_toneOutput)
-        return;
-    m_toneOutput->start(m_toneOutput->findChild<QBuffer *>());
-    // A device that cannot start (no sound server) reports no state change at all.
-    if (m_toneOutput && m_toneOutput->error() != QAudio::NoError) {
-        m_logger->log(QStringLiteral("tone output failed to start: error %1").arg(m_toneOutput->error()),
-            LEVEL_WARNING);
-        finish_tone();
-        return;
-    }
-    if (!m_toneOutput) // stopped as it started
-        return;
-    // The tone is over when its own samples have played. The device's idle report cannot tell
-    // that: a sound server at its default latency gives it more than a second late, and every
-    // key typed until then would go unheard.
-    QTimer::singleShot(m_toneLengthMs, this, [this, output = m_toneOutput] {
-        if (output == m_toneOutput)
-            end_tone();
-    });
+    m_sounds->start_tone();
 }
 
 void MainWindow::slot_audio_play_state_change(QAudio::State newState)
 {
-    if (sender() != m_toneOutput)
-        return;
-    switch (newState) {
-    case QAudio::IdleState:
-        // Everything has been handed to the device before the tone's time was up.
-        end_tone();
-        break;
-    case QAudio::StoppedState:
-        if (m_toneOutput->error() != QAudio::NoError)
-            m_logger->log(
-                QStringLiteral("tone output stopped: error %1").arg(m_toneOutput->error()), LEVEL_WARNING);
-        finish_tone();
-        break;
-    default:
-        qDebug() << "audio other:" << newState;
-        break;
-    }
+    m_sounds->tone_state_changed(qobject_cast<QAudioOutput *>(sender()), newState);
 }
 
 void MainWindow::slot_finished_play_audio()
@@ -1006,131 +872,20 @@ void MainWindow::slot_finished_play_audio()
 void MainWindow::slot_play_terminated_audio(QString file)
 {
     qDebug() << "slot_play_terminated_audio run";
-    play_tone(file);
-}
-
-void MainWindow::end_tone()
-{
-    // The next tone may start now; this output lives on until the device has played what it
-    // still holds (stopping it at once would cut off the tone's end), and goes at the latest
-    // after a few seconds.
-    QAudioOutput *output = m_toneOutput;
-    if (!output)
-        return;
-    m_toneOutput = nullptr;
-    disconnect(output, nullptr, this, nullptr);
-    const auto drop = [output] {
-        // A report the sound server queued before the stop may still come in: nothing of ours
-        // may ask the stopped output about its buffer then.
-        output->disconnect(output);
-        output->stop();
-        output->deleteLater();
-    };
-    const auto dropWhenPlayed = [output, drop] { QTimer::singleShot(queued_msecs(output), output, drop); };
-    if (output->state() == QAudio::IdleState) {
-        dropWhenPlayed();
-    } else {
-        connect(output, &QAudioOutput::stateChanged, output, [dropWhenPlayed, drop](QAudio::State state) {
-            if (state == QAudio::IdleState)
-                dropWhenPlayed();
-            else if (state == QAudio::StoppedState)
-                drop();
-        });
-    }
-    QTimer::singleShot(TONE_PLAY_OUT_LIMIT_MS, output, drop);
-    m_toneTrigger->quit();
-    m_toneTrigger->wait();
-}
-
-void MainWindow::finish_tone()
-{
-    release_tone_output();
-    // The running trigger thread is the mark that a tone plays. Its empty event loop ends at
-    // once; waiting for that here clears the mark together with the output, so a key typed
-    // right after the tone is over is not taken for one typed while it plays.
-    m_toneTrigger->quit();
-    m_toneTrigger->wait();
-}
-
-void MainWindow::release_tone_output()
-{
-    QAudioOutput *output = m_toneOutput;
-    m_toneOutput = nullptr;
-    if (output) {
-        disconnect(output, nullptr, this, nullptr);
-        output->stop();
-        output->deleteLater();
-    }
+    m_sounds->play_tone(file);
 }
 
 void MainWindow::slot_play_hold_music()
 {
-    play_hold_music(HOLD_SOUND);
-}
-
-void MainWindow::play_hold_music(const QString &file)
-{
-    // One hold music output at a time; a second start while it plays changes nothing.
-    if (m_holdOutput)
-        return;
-    const QAudioDeviceInfo device = output_device();
-    WavSound sound;
-    if (!sound.load(file)) {
-        m_logger->log(sound.error(), LEVEL_WARNING);
-        return;
-    }
-    if (!device.isFormatSupported(sound.format())) {
-        qDebug() << UNSUPPORTED_FORMAT;
-        return;
-    }
-    m_holdBuffer.close();
-    m_holdBuffer.setData(sound.pcm());
-    m_holdBuffer.open(QIODevice::ReadOnly);
-    m_holdOutput = new QAudioOutput(device, sound.format(), this);
-    connect(m_holdOutput, &QAudioOutput::stateChanged, this, &MainWindow::slot_hold_play_state_change);
-    m_holdOutput->start(&m_holdBuffer);
-    if (m_holdOutput && m_holdOutput->error() != QAudio::NoError) {
-        m_logger->log(
-            QStringLiteral("hold music failed to start: error %1").arg(m_holdOutput->error()), LEVEL_WARNING);
-        release_hold_output();
-    }
+    m_sounds->play_hold_music(HOLD_SOUND);
 }
 
 void MainWindow::slot_hold_play_state_change(QAudio::State newState)
 {
-    if (sender() != m_holdOutput)
-        return;
-    if (newState == QAudio::IdleState) {
-        // Played to its end (once the device has played what it holds): start again from the
-        // beginning until the engine says stop.
-        QTimer::singleShot(queued_msecs(m_holdOutput), this, [this, output = m_holdOutput] {
-            if (output != m_holdOutput)
-                return;
-            release_hold_output();
-            play_hold_music(HOLD_SOUND);
-        });
-    } else if (newState == QAudio::StoppedState) {
-        if (m_holdOutput->error() != QAudio::NoError)
-            m_logger->log(
-                QStringLiteral("hold music stopped: error %1").arg(m_holdOutput->error()), LEVEL_WARNING);
-        return;
-    }
-    qDebug() << "other:" << newState;
+    m_sounds->hold_state_changed(qobject_cast<QAudioOutput *>(sender()), newState);
 }
 
 void MainWindow::slot_stop_hold_music()
 {
-    release_hold_output();
-}
-
-void MainWindow::release_hold_output()
-{
-    QAudioOutput *output = m_holdOutput;
-    m_holdOutput = nullptr;
-    if (output) {
-        disconnect(output, nullptr, this, nullptr);
-        output->stop();
-        output->deleteLater();
-    }
-    m_holdBuffer.close();
+    m_sounds->stop_hold_music();
 }

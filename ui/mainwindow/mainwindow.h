@@ -1,10 +1,6 @@
 #pragma once
 
-#include "wavsound.h"
-
 #include <QAudio>
-#include <QAudioDeviceInfo>
-#include <QBuffer>
 #include <QDateTime>
 #include <QList>
 #include <QMainWindow>
@@ -15,6 +11,7 @@
 
 class AboutWindow;
 class AccountSetting;
+class BarSounds;
 class DialogIncommingWindow;
 class OutlinkSetting;
 class QPropertyAnimation;
@@ -24,7 +21,6 @@ class OperatorStatus;
 class OtherSetting;
 class SettingWindow;
 class QAction;
-class QAudioOutput;
 class QMenu;
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -118,14 +114,6 @@ private:
     void apply_hint_rule();
     void remove_last_digit();
     QString elapsed_call_time() const;
-    QString playback_device_name() const;
-    QAudioDeviceInfo output_device();
-    void play_tone(const QString &file);
-    void play_hold_music(const QString &file);
-    void end_tone();
-    void finish_tone();
-    void release_tone_output();
-    void release_hold_output();
     void show_remote_site(const QMap<QString, QString> &params);
     void show_incoming_window();
     void slide_out_remote_site();
@@ -169,16 +157,8 @@ private:
     QSystemTrayIcon *m_trayIcon = nullptr;
     QAction *m_openAction = nullptr;
     QNetworkAccessManager *m_network = nullptr;
-    // Sounds hold only the PCM part of their WAV file, read afresh for every pass. A tone output
-    // reads from a buffer of its own (its child); the tone's length comes from its file.
-    QAudioOutput *m_toneOutput = nullptr;
-    int m_toneLengthMs = 0;
-    // The output device of the program's own sounds, and the stored speaker it was chosen for.
-    bool m_outputChosen = false;
-    QString m_outputChosenFor;
-    QString m_outputDeviceName;
-    QBuffer m_holdBuffer;
-    QAudioOutput *m_holdOutput = nullptr;
+    // Key tones, hang-up and failure tones, hold music.
+    BarSounds *m_sounds = nullptr;
     // The remote site window slides down out of the screen after a call.
     QPropertyAnimation *m_remoteSiteAnimation = nullptr;
     qint32 m_remoteSiteX = 0;
@@ -188,9 +168,6 @@ private:
     bool m_hideRemoteSiteWithoutDelay = false;
     QTimer *m_transferResultTimer = nullptr;
     qint32 m_transferResultDisplayTime = 2000;
-    // Runs an empty event loop: its start triggers a tone on the GUI thread, and while it runs
-    // a tone is playing.
-    QThread *m_toneTrigger = nullptr;
     qint32 m_dragX = 0;
     qint32 m_dragY = 0;
     bool m_exitConfirmed = false;

@@ -19,7 +19,6 @@
 #include <limits>
 
 namespace {
-constexpr int LOG_LEVEL = 2;
 constexpr int RESULT_OK = 0;
 constexpr int RESULT_AUTH_ERROR = 1;
 constexpr int RESULT_SYSTEM_ERROR = 99;
@@ -153,7 +152,8 @@ void OperatorStatus::set_op_status_finished(QNetworkReply *reply)
 
     Reply parsed = parse_reply(reply->readAll());
     if (reply->error() != QNetworkReply::NoError) {
-        m_logger->log(QStringLiteral("operator status request failed: ") + reply->errorString(), LOG_LEVEL);
+        m_logger->log(
+            QStringLiteral("operator status request failed: ") + reply->errorString(), LEVEL_WARNING);
         const bool answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
         if (!answered) {
             // No answer at all: a network error, or the transfer time-out (which cancels the

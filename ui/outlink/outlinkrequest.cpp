@@ -1,7 +1,7 @@
 #include "outlinkrequest.h"
 
 #include "constants.h"
-#include "outlinkkeys.h"
+#include "settingskeys.h"
 
 #include <QStringList>
 #include <QVector>
@@ -46,12 +46,12 @@ bool overlaps(const QVector<Match> &taken, int position, int length)
 Params placeholder_values(const Params &call, const Params &account)
 {
     return {
-        { PH_CALLER_NAME, call.value(OutlinkKeys::CALLER_NAME) },
-        { PH_CALLER_ID, call.value(OutlinkKeys::CALLER_ID) },
-        { PH_MY_ID, account.value(OutlinkKeys::USER_ID) },
-        { PH_CALL_ID, call.value(OutlinkKeys::CALL_ID) },
-        { PH_OPE_ID, account.value(OutlinkKeys::OPERATOR_ID) },
-        { PH_OPE_PW, account.value(OutlinkKeys::OPERATOR_PW) },
+        { PH_CALLER_NAME, call.value(KEY_CALLER_NAME) },
+        { PH_CALLER_ID, call.value(KEY_CALLER_ID) },
+        { PH_MY_ID, account.value(KEY_USER_ID) },
+        { PH_CALL_ID, call.value(KEY_CALL_ID) },
+        { PH_OPE_ID, account.value(KEY_OPERATOR_ID) },
+        { PH_OPE_PW, account.value(KEY_OPERATOR_PW) },
     };
 }
 
@@ -118,14 +118,14 @@ QString query_separator(const QString &base)
 
 SimpleRequest simple_request(const Params &outlink, const Params &values)
 {
-    QString params = outlink.value(OutlinkKeys::SIMPLE_PARAMS).trimmed();
+    QString params = outlink.value(KEY_SIMPLE_PARAMS).trimmed();
     if (!params.isEmpty())
         params = expand(params, values);
 
-    const QString base = outlink.value(OutlinkKeys::SIMPLE_URL);
+    const QString base = outlink.value(KEY_SIMPLE_URL);
     SimpleRequest request;
     // Only the exact stored word selects POST; "POST" or anything else is a GET.
-    request.post = outlink.value(OutlinkKeys::SIMPLE_METHOD) == OutlinkKeys::METHOD_POST;
+    request.post = outlink.value(KEY_SIMPLE_METHOD) == METHOD_POST;
     if (request.post) {
         request.url = QUrl(escape_stray_percent(base), QUrl::TolerantMode);
         request.body = params.toUtf8();
@@ -137,10 +137,10 @@ SimpleRequest simple_request(const Params &outlink, const Params &values)
 
 QString detail_url(const QString &previous, const Params &outlink, const Params &values)
 {
-    const QString base = outlink.value(OutlinkKeys::DETAIL_URL);
+    const QString base = outlink.value(KEY_DETAIL_URL);
     if (base.isEmpty())
         return previous;
-    const QString params = outlink.value(OutlinkKeys::DETAIL_PARAMS);
+    const QString params = outlink.value(KEY_DETAIL_PARAMS);
     if (params.isEmpty())
         return escape_stray_percent(base);
     // Trimmed before expansion, like the simple page's text: blank lines around the text add no

@@ -3,7 +3,7 @@
 
 #include "constants.h"
 #include "messagebox.h"
-#include "outlinkkeys.h"
+#include "settingskeys.h"
 #include "veldata.h"
 
 #include <QApplication>
@@ -61,13 +61,11 @@ QVector<OutlinkSetting::Tab> OutlinkSetting::tabs() const
         { ui->simpleUrl, ui->simpleRadioGetButton, ui->simpleRadioPostButton,
             { ui->simpleCallerName, ui->simpleCallerId, ui->simpleMyId, ui->simpleCallId,
                 ui->simpleOperatorId, ui->simpleOperatorPW },
-            ui->simpleParams, OutlinkKeys::SIMPLE_URL, OutlinkKeys::SIMPLE_METHOD,
-            OutlinkKeys::SIMPLE_PARAMS },
+            ui->simpleParams, KEY_SIMPLE_URL, KEY_SIMPLE_METHOD, KEY_SIMPLE_PARAMS },
         { ui->detailUrl, ui->detailRadioGetButton, ui->detailRadioPostButton,
             { ui->detailCallerName, ui->detailCallerId, ui->detailMyId, ui->detailCallId,
                 ui->detailOperatorId, ui->detailOperatorPW },
-            ui->detailParams, OutlinkKeys::DETAIL_URL, OutlinkKeys::DETAIL_METHOD,
-            OutlinkKeys::DETAIL_PARAMS },
+            ui->detailParams, KEY_DETAIL_URL, KEY_DETAIL_METHOD, KEY_DETAIL_PARAMS },
     };
 }
 
@@ -76,7 +74,7 @@ void OutlinkSetting::showEvent(QShowEvent *event)
     const QMap<QString, QString> settings = data->get_outlink_settings();
     for (const Tab &tab : tabs()) {
         tab.url->setText(settings.value(tab.urlKey));
-        if (settings.value(tab.methodKey) == OutlinkKeys::METHOD_GET)
+        if (settings.value(tab.methodKey) == METHOD_GET)
             tab.get->setChecked(true);
         else
             tab.post->setChecked(true);
@@ -100,8 +98,7 @@ void OutlinkSetting::slot_save_button_clicked()
     QMap<QString, QString> settings;
     for (const Tab &tab : tabs()) {
         settings.insert(tab.urlKey, tab.url->text());
-        settings.insert(
-            tab.methodKey, tab.get->isChecked() ? OutlinkKeys::METHOD_GET : OutlinkKeys::METHOD_POST);
+        settings.insert(tab.methodKey, tab.get->isChecked() ? METHOD_GET : METHOD_POST);
         for (QCheckBox *box : tab.boxes)
             settings.insert(box->objectName(), box->isChecked() ? FLAG_ON : FLAG_OFF);
         settings.insert(tab.paramsKey, tab.params->toPlainText());

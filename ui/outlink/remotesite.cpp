@@ -3,8 +3,8 @@
 
 #include "constants.h"
 #include "dialrequest.h"
-#include "outlinkkeys.h"
 #include "outlinkrequest.h"
+#include "settingskeys.h"
 #include "veldata.h"
 #include "velphone.h"
 
@@ -138,7 +138,7 @@ void RemoteSite::set_webview_params(QMap<QString, QString> params)
 
 void RemoteSite::showEvent(QShowEvent *event)
 {
-    ui->siteDetailButton->setVisible(!data->get_outlink_settings().value(OutlinkKeys::DETAIL_URL).isEmpty());
+    ui->siteDetailButton->setVisible(!data->get_outlink_settings().value(KEY_DETAIL_URL).isEmpty());
     event->accept();
 }
 

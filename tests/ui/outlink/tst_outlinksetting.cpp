@@ -1,4 +1,4 @@
-#include "boxanswer.h"
+#include "modalanswer.h"
 #include "outlinkfixture.h"
 
 #include "constants.h"
@@ -99,10 +99,10 @@ void tst_OutlinkSetting::stored_values_load_exactly_without_question()
     stored.insert("detailOperatorPW", "1");
     QVERIFY(m_env->store()->save_outlink_settings(stored));
 
-    BoxAnswer answer(QMessageBox::No);
+    ModalAnswer answer(QMessageBox::No);
     m_dialog->show();
     QTest::qWait(100);
-    QCOMPARE(answer.count, 0);
+    QCOMPARE(answer.count(), 0);
     QCOMPARE(w<QLineEdit>("simpleUrl")->text(), QStringLiteral(" http://crm.example/p "));
     QVERIFY(w<QRadioButton>("simpleRadioGetButton")->isChecked());
     QVERIFY(w<QRadioButton>("detailRadioPostButton")->isChecked());
@@ -181,40 +181,40 @@ void tst_OutlinkSetting::detail_password_asks_first()
     params->moveCursor(QTextCursor::End);
 
     {
-        BoxAnswer answer(QMessageBox::No);
+        ModalAnswer answer(QMessageBox::No);
         box("detailOperatorPW")->click();
-        QCOMPARE(answer.count, 1);
-        QCOMPARE(answer.title, QStringLiteral("オペレータパスワード"));
+        QCOMPARE(answer.count(), 1);
+        QCOMPARE(answer.title(), QStringLiteral("オペレータパスワード"));
         QCOMPARE(
-            answer.text, QStringLiteral("パスワードはURLに表示される形になりますが、よろしいでしょうか？"));
-        QCOMPARE(answer.buttons, QMessageBox::Yes | QMessageBox::No);
-        QCOMPARE(answer.defaultButton, QMessageBox::No);
-        QCOMPARE(answer.parent, nullptr);
+            answer.text(), QStringLiteral("パスワードはURLに表示される形になりますが、よろしいでしょうか？"));
+        QCOMPARE(answer.standardButtons(), QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(answer.defaultStandardButton(), QMessageBox::No);
+        QCOMPARE(answer.boxParent(), nullptr);
     }
     QVERIFY(!box("detailOperatorPW")->isChecked());
     QCOMPARE(params->toPlainText(), QStringLiteral("pw="));
 
     {
-        BoxAnswer answer(QMessageBox::Yes);
+        ModalAnswer answer(QMessageBox::Yes);
         box("detailOperatorPW")->click();
-        QCOMPARE(answer.count, 1);
+        QCOMPARE(answer.count(), 1);
     }
     QVERIFY(box("detailOperatorPW")->isChecked());
     QCOMPARE(params->toPlainText(), QStringLiteral("pw=%OpePW%"));
 
     {
-        BoxAnswer answer(QMessageBox::Yes);
+        ModalAnswer answer(QMessageBox::Yes);
         box("detailOperatorPW")->click();
         QTest::qWait(100);
-        QCOMPARE(answer.count, 0);
+        QCOMPARE(answer.count(), 0);
     }
     QCOMPARE(params->toPlainText(), QStringLiteral("pw="));
 
     // The simple page's password box asks nothing.
-    BoxAnswer none(QMessageBox::No);
+    ModalAnswer none(QMessageBox::No);
     box("simpleOperatorPW")->click();
     QTest::qWait(100);
-    QCOMPARE(none.count, 0);
+    QCOMPARE(none.count(), 0);
     QCOMPARE(edit("simpleParams")->toPlainText(), PH_OPE_PW);
 }
 
@@ -285,12 +285,12 @@ void tst_OutlinkSetting::refused_save_warns_and_keeps_what_was_typed()
     QSqlQuery drop;
     QVERIFY(drop.exec(QStringLiteral("DROP TABLE settings")));
 
-    BoxAnswer answer(QMessageBox::Yes);
+    ModalAnswer answer(QMessageBox::Yes);
     w<QPushButton>("pushButton")->click();
-    QCOMPARE(answer.count, 1);
-    QCOMPARE(answer.title, TITLE_SAVE_FAILED);
-    QCOMPARE(answer.text, MSG_SAVE_FAILED);
-    QCOMPARE(answer.buttons, QMessageBox::StandardButtons(QMessageBox::Yes));
+    QCOMPARE(answer.count(), 1);
+    QCOMPARE(answer.title(), TITLE_SAVE_FAILED);
+    QCOMPARE(answer.text(), MSG_SAVE_FAILED);
+    QCOMPARE(answer.standardButtons(), QMessageBox::StandardButtons(QMessageBox::Yes));
     QVERIFY(m_dialog->isVisible());
     QCOMPARE(w<QLineEdit>("simpleUrl")->text(), QStringLiteral("http://typed/"));
     QCOMPARE(edit("simpleParams")->toPlainText(), QStringLiteral("tel=%CallerID%"));

@@ -9,7 +9,8 @@
 
 // Answers the next modal message box the way a person would: it waits for the box to appear,
 // records what it said, and presses the button with the given text (or the given standard
-// button). Create it before the action that opens the box; check seen() afterwards.
+// button). Create it before the action that opens the box; check seen() afterwards. Each box is
+// answered once and counted once.
 //
 //     ModalAnswer answer(QMessageBox::Yes);
 //     window.slot_save_button_clicked();   // runs the box modally; the answer closes it
@@ -34,9 +35,12 @@ public:
     QString title() const { return m_title; }
     QString text() const { return m_text; }
     QStringList buttons() const { return m_buttons; }
+    QMessageBox::StandardButtons standardButtons() const { return m_standardButtons; }
     QMessageBox::Icon icon() const { return m_icon; }
     Qt::WindowFlags flags() const { return m_flags; }
     QString defaultButton() const { return m_default; }
+    QMessageBox::StandardButton defaultStandardButton() const { return m_defaultStandard; }
+    QWidget *boxParent() const { return m_parent; }
 
 private:
     void start()
@@ -61,7 +65,11 @@ private:
         m_buttons.clear();
         for (QAbstractButton *b : box->buttons())
             m_buttons << b->text();
+        m_standardButtons = box->standardButtons();
         m_default = box->defaultButton() ? box->defaultButton()->text() : QString();
+        m_defaultStandard
+            = box->defaultButton() ? box->standardButton(box->defaultButton()) : QMessageBox::NoButton;
+        m_parent = box->parentWidget();
         QAbstractButton *target = nullptr;
         if (!m_buttonText.isEmpty()) {
             for (QAbstractButton *b : box->buttons())
@@ -85,7 +93,10 @@ private:
     QString m_title;
     QString m_text;
     QStringList m_buttons;
+    QMessageBox::StandardButtons m_standardButtons;
     QMessageBox::Icon m_icon = QMessageBox::NoIcon;
     Qt::WindowFlags m_flags;
     QString m_default;
+    QMessageBox::StandardButton m_defaultStandard = QMessageBox::NoButton;
+    QWidget *m_parent = nullptr;
 };
