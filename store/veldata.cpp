@@ -60,7 +60,7 @@ VelData::VelData(QObject *parent)
 
 VelData::~VelData() = default;
 
-void VelData::securePermissions()
+void VelData::secure_permissions()
 {
     // The database holds the SIP and operator passwords: the data directory and the file are
     // for the owner only. An empty database file is created with 0600 before SQLite opens it,
@@ -100,7 +100,7 @@ void VelData::open_database()
     m_db.setUserName(DB_USER_NAME);
     m_db.setPassword(DB_PASSWORD);
 
-    securePermissions();
+    secure_permissions();
     if (!m_db.open()) {
         m_logger->log(m_db.lastError().text(), LEVEL_WARNING);
         return;
@@ -118,7 +118,7 @@ void VelData::open_database()
     load_category(CATEGORY_GENERAL);
 }
 
-bool VelData::ensureOpen()
+bool VelData::ensure_open()
 {
     if (m_db.isOpen())
         return true;
@@ -128,7 +128,7 @@ bool VelData::ensureOpen()
     return false;
 }
 
-QMap<QString, QString> &VelData::mapFor(int category)
+QMap<QString, QString> &VelData::map_for(int category)
 {
     switch (category) {
     case CATEGORY_ACCOUNT:
@@ -142,14 +142,14 @@ QMap<QString, QString> &VelData::mapFor(int category)
     }
 }
 
-QMap<QString, QString> VelData::copyOf(int category) const
+QMap<QString, QString> VelData::copy_of(int category) const
 {
     // A copy of its own, texts included, rather than Qt's implicitly shared one: the engine
     // thread reads its copy after the lock is released, while a save on the GUI thread may
     // change the cached map in place. Qt decides whether a map is still shared with a relaxed
     // load of its reference count, which orders nothing between the threads.
     std::lock_guard<std::mutex> locker(m_mapsMutex);
-    const QMap<QString, QString> &cached = const_cast<VelData *>(this)->mapFor(category);
+    const QMap<QString, QString> &cached = const_cast<VelData *>(this)->map_for(category);
     QMap<QString, QString> copy;
     for (auto it = cached.cbegin(); it != cached.cend(); ++it)
         copy.insert(QString(it.key().constData(), it.key().size()),
@@ -159,7 +159,7 @@ QMap<QString, QString> VelData::copyOf(int category) const
 
 void VelData::load_category(int category)
 {
-    if (ensureOpen()) {
+    if (ensure_open()) {
         QSqlQuery query;
         const bool ok = query.exec(loadStatement(category));
         QMap<QString, QString> loaded;
@@ -170,7 +170,7 @@ void VelData::load_category(int category)
         }
         {
             std::lock_guard<std::mutex> locker(m_mapsMutex);
-            QMap<QString, QString> &map = mapFor(category);
+            QMap<QString, QString> &map = map_for(category);
             for (auto it = loaded.cbegin(); it != loaded.cend(); ++it)
                 map.insert(it.key(), it.value());
         }
@@ -178,13 +178,13 @@ void VelData::load_category(int category)
             m_logger->log(query.lastError().text(), LEVEL_WARNING);
     }
     if (category == CATEGORY_OUTLINK)
-        m_logger->log(QStringLiteral("simpleParams: ") + copyOf(CATEGORY_OUTLINK).value(KEY_SIMPLE_PARAMS),
+        m_logger->log(QStringLiteral("simpleParams: ") + copy_of(CATEGORY_OUTLINK).value(KEY_SIMPLE_PARAMS),
             LEVEL_WARNING);
 }
 
 bool VelData::save_category(int category, const QMap<QString, QString> &settings)
 {
-    if (!ensureOpen())
+    if (!ensure_open())
         return false;
 
     bool allSaved = true;
@@ -228,29 +228,29 @@ bool VelData::save_category(int category, const QMap<QString, QString> &settings
             continue;
         }
         std::lock_guard<std::mutex> locker(m_mapsMutex);
-        mapFor(category).insert(key, value);
+        map_for(category).insert(key, value);
     }
     return allSaved;
 }
 
 QMap<QString, QString> VelData::get_account_settings() const
 {
-    return copyOf(CATEGORY_ACCOUNT);
+    return copy_of(CATEGORY_ACCOUNT);
 }
 
 QMap<QString, QString> VelData::get_outlink_settings() const
 {
-    return copyOf(CATEGORY_OUTLINK);
+    return copy_of(CATEGORY_OUTLINK);
 }
 
 QMap<QString, QString> VelData::get_audio_settings() const
 {
-    return copyOf(CATEGORY_AUDIO);
+    return copy_of(CATEGORY_AUDIO);
 }
 
 QMap<QString, QString> VelData::get_general_settings() const
 {
-    return copyOf(CATEGORY_GENERAL);
+    return copy_of(CATEGORY_GENERAL);
 }
 
 bool VelData::save_account_settings(const QMap<QString, QString> &settings)

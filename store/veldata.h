@@ -59,12 +59,12 @@ public:
     QSqlDatabase database() const;
 
 private:
-    bool ensureOpen();
+    bool ensure_open();
     void load_category(int category);
     bool save_category(int category, const QMap<QString, QString> &settings);
-    QMap<QString, QString> &mapFor(int category);
-    QMap<QString, QString> copyOf(int category) const;
-    void securePermissions();
+    QMap<QString, QString> &map_for(int category);
+    QMap<QString, QString> copy_of(int category) const;
+    void secure_permissions();
 
     QSqlDatabase m_db;
     VelLogger *m_logger;

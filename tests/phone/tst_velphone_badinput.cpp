@@ -21,11 +21,11 @@ class tst_VelPhoneBadInput : public QObject
 
 private slots:
     void initTestCase();
-    void invite_without_sdp();
-    void invite_with_no_common_codec();
-    void malformed_messages_and_stray_bye();
-    void transfer_target_fails();
-    void mutated_invites_and_the_crashing_pair_end_in_recovery();
+    void inviteWithoutSdp();
+    void inviteWithNoCommonCodec();
+    void malformedMessagesAndStrayBye();
+    void transferTargetFails();
+    void mutatedInvitesAndTheCrashingPairEndInRecovery();
 };
 
 namespace {
@@ -121,7 +121,7 @@ void tst_VelPhoneBadInput::initTestCase()
     QVERIFY(PhoneRig::havePulse());
 }
 
-void tst_VelPhoneBadInput::invite_without_sdp()
+void tst_VelPhoneBadInput::inviteWithoutSdp()
 {
     PhoneRig rig;
     SippPeer registrar(SippScenario::registrar());
@@ -161,7 +161,7 @@ void tst_VelPhoneBadInput::invite_without_sdp()
     normal_call(rig, registrar);
 }
 
-void tst_VelPhoneBadInput::invite_with_no_common_codec()
+void tst_VelPhoneBadInput::inviteWithNoCommonCodec()
 {
     PhoneRig rig;
     SippPeer registrar(SippScenario::registrar());
@@ -182,7 +182,7 @@ void tst_VelPhoneBadInput::invite_with_no_common_codec()
     normal_call(rig, registrar);
 }
 
-void tst_VelPhoneBadInput::malformed_messages_and_stray_bye()
+void tst_VelPhoneBadInput::malformedMessagesAndStrayBye()
 {
     PhoneRig rig;
     SippPeer registrar(SippScenario::registrar());
@@ -217,7 +217,7 @@ void tst_VelPhoneBadInput::malformed_messages_and_stray_bye()
     normal_call(rig, registrar);
 }
 
-void tst_VelPhoneBadInput::transfer_target_fails()
+void tst_VelPhoneBadInput::transferTargetFails()
 {
     PhoneRig rig;
     // The callee accepts the REFER, then reports that its call to the target got busy.
@@ -261,7 +261,7 @@ void tst_VelPhoneBadInput::transfer_target_fails()
 // the SIP library, at the engine running under the supervisor in a process of its own. Every
 // crash must be followed by a new process registered from a new port; crashes, recoveries and
 // the process's resident memory are printed.
-void tst_VelPhoneBadInput::mutated_invites_and_the_crashing_pair_end_in_recovery()
+void tst_VelPhoneBadInput::mutatedInvitesAndTheCrashingPairEndInRecovery()
 {
     QTemporaryDir dir;
     MutationRun run(dir.path(), 40);

@@ -17,13 +17,13 @@ class tst_VelPhoneCalls : public QObject
 
 private slots:
     void initTestCase();
-    void incoming_answered_then_remote_bye();
-    void second_invite_busy_dtmf_on_the_wire_and_local_hangup();
-    void incoming_cancelled_and_declined();
-    void outgoing_answered_and_busy();
-    void hold_and_resume_from_both_sides();
-    void stop_during_a_call_sends_bye();
-    void back_to_back_calls_each_ring_and_end_with_their_own_values();
+    void incomingAnsweredThenRemoteBye();
+    void secondInviteBusyDtmfOnTheWireAndLocalHangup();
+    void incomingCancelledAndDeclined();
+    void outgoingAnsweredAndBusy();
+    void holdAndResumeFromBothSides();
+    void stopDuringACallSendsBye();
+    void backToBackCallsEachRingAndEndWithTheirOwnValues();
 };
 
 namespace {
@@ -42,7 +42,7 @@ void tst_VelPhoneCalls::initTestCase()
     QVERIFY(PhoneRig::havePulse());
 }
 
-void tst_VelPhoneCalls::incoming_answered_then_remote_bye()
+void tst_VelPhoneCalls::incomingAnsweredThenRemoteBye()
 {
     PhoneRig rig;
     SippPeer registrar(SippScenario::registrar());
@@ -95,7 +95,7 @@ void tst_VelPhoneCalls::incoming_answered_then_remote_bye()
     QVERIFY2(registrar.waitForFinished(10000), qPrintable(registrar.report()));
 }
 
-void tst_VelPhoneCalls::second_invite_busy_dtmf_on_the_wire_and_local_hangup()
+void tst_VelPhoneCalls::secondInviteBusyDtmfOnTheWireAndLocalHangup()
 {
     PhoneRig rig;
     SippPeer registrar(SippScenario::registrar());
@@ -153,7 +153,7 @@ void tst_VelPhoneCalls::second_invite_busy_dtmf_on_the_wire_and_local_hangup()
     QVERIFY2(registrar.waitForFinished(10000), qPrintable(registrar.report()));
 }
 
-void tst_VelPhoneCalls::incoming_cancelled_and_declined()
+void tst_VelPhoneCalls::incomingCancelledAndDeclined()
 {
     PhoneRig rig;
     SippPeer registrar(SippScenario::registrar());
@@ -193,7 +193,7 @@ void tst_VelPhoneCalls::incoming_cancelled_and_declined()
     QVERIFY2(registrar.waitForFinished(10000), qPrintable(registrar.report()));
 }
 
-void tst_VelPhoneCalls::outgoing_answered_and_busy()
+void tst_VelPhoneCalls::outgoingAnsweredAndBusy()
 {
     PhoneRig rig;
     // The first number answers and is hung up here; the second is busy.
@@ -235,7 +235,7 @@ void tst_VelPhoneCalls::outgoing_answered_and_busy()
     QVERIFY2(peer.waitForFinished(10000), qPrintable(peer.report()));
 }
 
-void tst_VelPhoneCalls::hold_and_resume_from_both_sides()
+void tst_VelPhoneCalls::holdAndResumeFromBothSides()
 {
     PhoneRig rig;
     const QString ack = QStringLiteral("<recv request=\"ACK\"/>\n");
@@ -289,7 +289,7 @@ void tst_VelPhoneCalls::hold_and_resume_from_both_sides()
     QVERIFY2(peer.waitForFinished(10000), qPrintable(peer.report()));
 }
 
-void tst_VelPhoneCalls::stop_during_a_call_sends_bye()
+void tst_VelPhoneCalls::stopDuringACallSendsBye()
 {
     PhoneRig rig;
     SippPeer registrar(SippScenario::registrar());
@@ -308,7 +308,7 @@ void tst_VelPhoneCalls::stop_during_a_call_sends_bye()
     QVERIFY2(registrar.waitForFinished(10000), qPrintable(registrar.report()));
 }
 
-void tst_VelPhoneCalls::back_to_back_calls_each_ring_and_end_with_their_own_values()
+void tst_VelPhoneCalls::backToBackCallsEachRingAndEndWithTheirOwnValues()
 {
     // An ACD offers the next call the moment the last one ends: each must ring (not be refused
     // busy while the library still releases the previous one), and each end must carry its own

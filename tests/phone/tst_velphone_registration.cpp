@@ -19,14 +19,14 @@ class tst_VelPhoneRegistration : public QObject
     Q_OBJECT
 
 private slots:
-    void registers_with_digest_and_leaves_home_alone();
-    void rejected_registration_reports_failed_then_corrected_account_registers();
-    void incomplete_account_sends_nothing_data();
-    void incomplete_account_sends_nothing();
-    void re_registration_unregisters_then_registers_new_account();
-    void core_log_only_in_debug_mode_and_rotates();
-    void sound_devices_list_the_null_sink();
-    void silent_registrar_ends_the_call_in_progress();
+    void registersWithDigestAndLeavesHomeAlone();
+    void rejectedRegistrationReportsFailedThenCorrectedAccountRegisters();
+    void incompleteAccountSendsNothing_data();
+    void incompleteAccountSendsNothing();
+    void reRegistrationUnregistersThenRegistersNewAccount();
+    void coreLogOnlyInDebugModeAndRotates();
+    void soundDevicesListTheNullSink();
+    void silentRegistrarEndsTheCallInProgress();
 };
 
 static QString bounded(const SippPeer &peer)
@@ -53,7 +53,7 @@ static QStringList udpAddressesOnPort(int port)
     return addresses;
 }
 
-void tst_VelPhoneRegistration::registers_with_digest_and_leaves_home_alone()
+void tst_VelPhoneRegistration::registersWithDigestAndLeavesHomeAlone()
 {
     PhoneRig rig;
     SippPeer registrar(SippScenario::registrar());
@@ -102,7 +102,7 @@ void tst_VelPhoneRegistration::registers_with_digest_and_leaves_home_alone()
         QStringList());
 }
 
-void tst_VelPhoneRegistration::rejected_registration_reports_failed_then_corrected_account_registers()
+void tst_VelPhoneRegistration::rejectedRegistrationReportsFailedThenCorrectedAccountRegisters()
 {
     PhoneRig rig;
     SippPeer registrar(SippScenario::registrar());
@@ -129,7 +129,7 @@ void tst_VelPhoneRegistration::rejected_registration_reports_failed_then_correct
     QVERIFY2(registrar.waitForFinished(10000), qPrintable(bounded(registrar)));
 }
 
-void tst_VelPhoneRegistration::incomplete_account_sends_nothing_data()
+void tst_VelPhoneRegistration::incompleteAccountSendsNothing_data()
 {
     // %1 is the registrar's port. A port that is not a number from 0 to 65535 (a database
     // prepared by hand) is reported as a failed registration.
@@ -144,7 +144,7 @@ void tst_VelPhoneRegistration::incomplete_account_sends_nothing_data()
     QTest::newRow("word") << QStringLiteral("sip") << true;
 }
 
-void tst_VelPhoneRegistration::incomplete_account_sends_nothing()
+void tst_VelPhoneRegistration::incompleteAccountSendsNothing()
 {
     QFETCH(QString, port);
     QFETCH(bool, failed);
@@ -173,7 +173,7 @@ void tst_VelPhoneRegistration::incomplete_account_sends_nothing()
     QVERIFY(rig.stopPhone());
 }
 
-void tst_VelPhoneRegistration::re_registration_unregisters_then_registers_new_account()
+void tst_VelPhoneRegistration::reRegistrationUnregistersThenRegistersNewAccount()
 {
     PhoneRig rig;
     SippPeer registrar(SippScenario::registrar());
@@ -230,7 +230,7 @@ void tst_VelPhoneRegistration::re_registration_unregisters_then_registers_new_ac
     QVERIFY2(next.waitForFinished(10000), qPrintable(bounded(next)));
 }
 
-void tst_VelPhoneRegistration::core_log_only_in_debug_mode_and_rotates()
+void tst_VelPhoneRegistration::coreLogOnlyInDebugModeAndRotates()
 {
     const QString logPath = QStringLiteral("/data/logs/core.log");
     QCOMPARE(CORE_LOG_FILE, logPath);
@@ -278,7 +278,7 @@ void tst_VelPhoneRegistration::core_log_only_in_debug_mode_and_rotates()
     QVERIFY(secondRun.size() > firstRun.size());
 }
 
-void tst_VelPhoneRegistration::sound_devices_list_the_null_sink()
+void tst_VelPhoneRegistration::soundDevicesListTheNullSink()
 {
     QVERIFY(PhoneRig::havePulse());
     PhoneRig rig;
@@ -300,7 +300,7 @@ void tst_VelPhoneRegistration::sound_devices_list_the_null_sink()
     QVERIFY(rig.stopPhone());
 }
 
-void tst_VelPhoneRegistration::silent_registrar_ends_the_call_in_progress()
+void tst_VelPhoneRegistration::silentRegistrarEndsTheCallInProgress()
 {
     using namespace SippScenario;
     PhoneRig rig;

@@ -23,25 +23,25 @@ class tst_VelPhoneSecure : public QObject
     Q_OBJECT
 
 private slots:
-    void tls_registration_checks_the_certificate_data();
-    void tls_registration_checks_the_certificate();
-    void registers_over_tcp();
-    void re_registration_switches_the_transport();
-    void call_out_through_the_proxy_with_hold_and_dtmf_data();
-    void call_out_through_the_proxy_with_hold_and_dtmf();
-    void call_in_through_the_proxy_with_hold_dtmf_and_transfer();
-    void srtp_calls_data();
-    void srtp_calls();
-    void srtp_mandatory_refuses_a_plain_caller();
-    void no_sip_port_and_hostile_datagrams_do_no_harm_data();
-    void no_sip_port_and_hostile_datagrams_do_no_harm();
-    void registers_again_after_the_server_restarts_data();
-    void registers_again_after_the_server_restarts();
-    void unusable_secure_settings_fail_without_fallback_data();
-    void unusable_secure_settings_fail_without_fallback();
+    void tlsRegistrationChecksTheCertificate_data();
+    void tlsRegistrationChecksTheCertificate();
+    void registersOverTcp();
+    void reRegistrationSwitchesTheTransport();
+    void callOutThroughTheProxyWithHoldAndDtmf_data();
+    void callOutThroughTheProxyWithHoldAndDtmf();
+    void callInThroughTheProxyWithHoldDtmfAndTransfer();
+    void srtpCalls_data();
+    void srtpCalls();
+    void srtpMandatoryRefusesAPlainCaller();
+    void noSipPortAndHostileDatagramsDoNoHarm_data();
+    void noSipPortAndHostileDatagramsDoNoHarm();
+    void registersAgainAfterTheServerRestarts_data();
+    void registersAgainAfterTheServerRestarts();
+    void unusableSecureSettingsFailWithoutFallback_data();
+    void unusableSecureSettingsFailWithoutFallback();
 };
 
-void tst_VelPhoneSecure::tls_registration_checks_the_certificate_data()
+void tst_VelPhoneSecure::tlsRegistrationChecksTheCertificate_data()
 {
     QTest::addColumn<QString>("certificateHost");
     QTest::addColumn<bool>("ownCa");
@@ -59,7 +59,7 @@ void tst_VelPhoneSecure::tls_registration_checks_the_certificate_data()
                                   << "TLS: the server's certificate is not verified (tlsVerify 0)" << true;
 }
 
-void tst_VelPhoneSecure::tls_registration_checks_the_certificate()
+void tst_VelPhoneSecure::tlsRegistrationChecksTheCertificate()
 {
     QFETCH(QString, certificateHost);
     QFETCH(bool, ownCa);
@@ -93,7 +93,7 @@ void tst_VelPhoneSecure::tls_registration_checks_the_certificate()
     QVERIFY(rig.stopPhone());
 }
 
-void tst_VelPhoneSecure::registers_over_tcp()
+void tst_VelPhoneSecure::registersOverTcp()
 {
     PhoneRig rig;
     KamailioPeer server(PhoneRig::PASSWORD);
@@ -288,7 +288,7 @@ QMap<QString, QString> trusting(const KamailioPeer &server)
 }
 } // namespace
 
-void tst_VelPhoneSecure::re_registration_switches_the_transport()
+void tst_VelPhoneSecure::reRegistrationSwitchesTheTransport()
 {
     PhoneRig rig;
     KamailioPeer server(PhoneRig::PASSWORD);
@@ -316,7 +316,7 @@ void tst_VelPhoneSecure::re_registration_switches_the_transport()
     QVERIFY(rig.stopPhone());
 }
 
-void tst_VelPhoneSecure::call_out_through_the_proxy_with_hold_and_dtmf_data()
+void tst_VelPhoneSecure::callOutThroughTheProxyWithHoldAndDtmf_data()
 {
     QTest::addColumn<QString>("transport");
     QTest::newRow("tls") << "tls";
@@ -324,7 +324,7 @@ void tst_VelPhoneSecure::call_out_through_the_proxy_with_hold_and_dtmf_data()
     QTest::newRow("udp") << "udp";
 }
 
-void tst_VelPhoneSecure::call_out_through_the_proxy_with_hold_and_dtmf()
+void tst_VelPhoneSecure::callOutThroughTheProxyWithHoldAndDtmf()
 {
     QFETCH(QString, transport);
     QVERIFY(PhoneRig::havePulse());
@@ -374,7 +374,7 @@ void tst_VelPhoneSecure::call_out_through_the_proxy_with_hold_and_dtmf()
     QVERIFY(rig.stopPhone());
 }
 
-void tst_VelPhoneSecure::call_in_through_the_proxy_with_hold_dtmf_and_transfer()
+void tst_VelPhoneSecure::callInThroughTheProxyWithHoldDtmfAndTransfer()
 {
     QVERIFY(PhoneRig::havePulse());
     PhoneRig rig;
@@ -442,7 +442,7 @@ void tst_VelPhoneSecure::call_in_through_the_proxy_with_hold_dtmf_and_transfer()
     QVERIFY(rig.stopPhone());
 }
 
-void tst_VelPhoneSecure::srtp_calls_data()
+void tst_VelPhoneSecure::srtpCalls_data()
 {
     QTest::addColumn<QString>("srtp");
     QTest::addColumn<bool>("peerSrtp"); // linphonec with SRTP; otherwise sipp with plain RTP
@@ -454,7 +454,7 @@ void tst_VelPhoneSecure::srtp_calls_data()
     QTest::newRow("optional, plain peer") << "optional" << false << true;
 }
 
-void tst_VelPhoneSecure::srtp_calls()
+void tst_VelPhoneSecure::srtpCalls()
 {
     QFETCH(QString, srtp);
     QFETCH(bool, peerSrtp);
@@ -529,7 +529,7 @@ void tst_VelPhoneSecure::srtp_calls()
     QVERIFY(rig.stopPhone());
 }
 
-void tst_VelPhoneSecure::srtp_mandatory_refuses_a_plain_caller()
+void tst_VelPhoneSecure::srtpMandatoryRefusesAPlainCaller()
 {
     PhoneRig rig;
     KamailioPeer server(PhoneRig::PASSWORD);
@@ -553,14 +553,14 @@ void tst_VelPhoneSecure::srtp_mandatory_refuses_a_plain_caller()
     QVERIFY(rig.stopPhone());
 }
 
-void tst_VelPhoneSecure::no_sip_port_and_hostile_datagrams_do_no_harm_data()
+void tst_VelPhoneSecure::noSipPortAndHostileDatagramsDoNoHarm_data()
 {
     QTest::addColumn<QString>("transport");
     QTest::newRow("tls") << "tls";
     QTest::newRow("tcp") << "tcp";
 }
 
-void tst_VelPhoneSecure::no_sip_port_and_hostile_datagrams_do_no_harm()
+void tst_VelPhoneSecure::noSipPortAndHostileDatagramsDoNoHarm()
 {
     QFETCH(QString, transport);
     QVERIFY(PhoneRig::havePulse());
@@ -607,14 +607,14 @@ void tst_VelPhoneSecure::no_sip_port_and_hostile_datagrams_do_no_harm()
     QVERIFY(rig.stopPhone());
 }
 
-void tst_VelPhoneSecure::registers_again_after_the_server_restarts_data()
+void tst_VelPhoneSecure::registersAgainAfterTheServerRestarts_data()
 {
     QTest::addColumn<QString>("transport");
     QTest::newRow("tls") << "tls";
     QTest::newRow("tcp") << "tcp";
 }
 
-void tst_VelPhoneSecure::registers_again_after_the_server_restarts()
+void tst_VelPhoneSecure::registersAgainAfterTheServerRestarts()
 {
     QFETCH(QString, transport);
     PhoneRig rig;
@@ -641,7 +641,7 @@ void tst_VelPhoneSecure::registers_again_after_the_server_restarts()
     QVERIFY(rig.stopPhone());
 }
 
-void tst_VelPhoneSecure::unusable_secure_settings_fail_without_fallback_data()
+void tst_VelPhoneSecure::unusableSecureSettingsFailWithoutFallback_data()
 {
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("value");
@@ -663,7 +663,7 @@ void tst_VelPhoneSecure::unusable_secure_settings_fail_without_fallback_data()
                                   << "account: unknown srtp \"always\" (empty, optional or mandatory)";
 }
 
-void tst_VelPhoneSecure::unusable_secure_settings_fail_without_fallback()
+void tst_VelPhoneSecure::unusableSecureSettingsFailWithoutFallback()
 {
     QFETCH(QString, key);
     QFETCH(QString, value);

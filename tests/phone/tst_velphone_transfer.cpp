@@ -17,12 +17,12 @@ class tst_VelPhoneTransfer : public QObject
 
 private slots:
     void initTestCase();
-    void blind_transfer_after_a_cancelled_one();
-    void refused_transfer_leaves_the_call_up();
-    void attended_transfer_after_a_consultation_hung_up();
-    void held_party_vanishes_during_the_consultation();
-    void refer_from_the_remote_party_is_refused();
-    void transfer_without_outcome_is_left_to_the_operator();
+    void blindTransferAfterACancelledOne();
+    void refusedTransferLeavesTheCallUp();
+    void attendedTransferAfterAConsultationHungUp();
+    void heldPartyVanishesDuringTheConsultation();
+    void referFromTheRemotePartyIsRefused();
+    void transferWithoutOutcomeIsLeftToTheOperator();
 };
 
 namespace {
@@ -105,7 +105,7 @@ void tst_VelPhoneTransfer::initTestCase()
     QVERIFY(PhoneRig::havePulse());
 }
 
-void tst_VelPhoneTransfer::blind_transfer_after_a_cancelled_one()
+void tst_VelPhoneTransfer::blindTransferAfterACancelledOne()
 {
     PhoneRig rig;
     const QString outgoing = answer(200, QString()) + reinvite(QStringLiteral("recvonly"), 2)
@@ -182,7 +182,7 @@ void tst_VelPhoneTransfer::blind_transfer_after_a_cancelled_one()
     QVERIFY2(peer.waitForFinished(10000), qPrintable(peer.report()));
 }
 
-void tst_VelPhoneTransfer::refused_transfer_leaves_the_call_up()
+void tst_VelPhoneTransfer::refusedTransferLeavesTheCallUp()
 {
     PhoneRig rig;
     // The first callee refuses the REFER; the second call proves the phone is still usable.
@@ -227,7 +227,7 @@ void tst_VelPhoneTransfer::refused_transfer_leaves_the_call_up()
     QVERIFY2(peer.waitForFinished(10000), qPrintable(peer.report()));
 }
 
-void tst_VelPhoneTransfer::attended_transfer_after_a_consultation_hung_up()
+void tst_VelPhoneTransfer::attendedTransferAfterAConsultationHungUp()
 {
     PhoneRig rig;
     // The first target is called, held and resumed, and hung up by the operator; the second
@@ -313,7 +313,7 @@ void tst_VelPhoneTransfer::attended_transfer_after_a_consultation_hung_up()
     QVERIFY2(targets.waitForFinished(10000), qPrintable(targets.report()));
 }
 
-void tst_VelPhoneTransfer::held_party_vanishes_during_the_consultation()
+void tst_VelPhoneTransfer::heldPartyVanishesDuringTheConsultation()
 {
     PhoneRig rig;
     SippPeer target(SippScenario::registrar(answer(200, QString()) + expect(QStringLiteral("BYE"))));
@@ -356,7 +356,7 @@ void tst_VelPhoneTransfer::held_party_vanishes_during_the_consultation()
     QVERIFY2(target.waitForFinished(10000), qPrintable(target.report()));
 }
 
-void tst_VelPhoneTransfer::refer_from_the_remote_party_is_refused()
+void tst_VelPhoneTransfer::referFromTheRemotePartyIsRefused()
 {
     // The customer's side sends a REFER: the library would call the target by itself, a leg the
     // engine does not know and the operator could not end. The phone ends that call at once and
@@ -396,7 +396,7 @@ void tst_VelPhoneTransfer::refer_from_the_remote_party_is_refused()
     QVERIFY2(registrar.waitForFinished(10000), qPrintable(registrar.report()));
 }
 
-void tst_VelPhoneTransfer::transfer_without_outcome_is_left_to_the_operator()
+void tst_VelPhoneTransfer::transferWithoutOutcomeIsLeftToTheOperator()
 {
     // The transferee's first NOTIFY overtakes the 202 (a proxy with several workers reorders
     // them); the library refuses it and this transferee sends no other. The operator is told

@@ -21,12 +21,12 @@ private:
     }
 
 private slots:
-    void window_setup();
-    void number_text_written_at_each_show();
+    void windowSetup();
+    void numberTextWrittenAtEachShow();
     void buttons();
 };
 
-void tst_DialogIncommingWindow::window_setup()
+void tst_DialogIncommingWindow::windowSetup()
 {
     QWidget bar;
     DialogIncommingWindow window(&bar, nullptr);
@@ -43,7 +43,7 @@ void tst_DialogIncommingWindow::window_setup()
     QVERIFY(!window.isVisible());
 }
 
-void tst_DialogIncommingWindow::number_text_written_at_each_show()
+void tst_DialogIncommingWindow::numberTextWrittenAtEachShow()
 {
     // Without an engine number only the suffix is shown; the label is rewritten at every show
     // (the engine-backed number is checked in the call tests).

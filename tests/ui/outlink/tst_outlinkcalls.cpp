@@ -49,11 +49,11 @@ private slots:
         QVERIFY2(PhoneRig::havePulse(),
             "PULSE_SERVER is not set: start the private PulseAudio of the test set-up");
     }
-    void remote_site_shows_the_callers_page_and_its_buttons_drive_the_call();
-    void incoming_window_shows_each_callers_number_and_drives_the_call();
+    void remoteSiteShowsTheCallersPageAndItsButtonsDriveTheCall();
+    void incomingWindowShowsEachCallersNumberAndDrivesTheCall();
 };
 
-void tst_OutlinkCalls::remote_site_shows_the_callers_page_and_its_buttons_drive_the_call()
+void tst_OutlinkCalls::remoteSiteShowsTheCallersPageAndItsButtonsDriveTheCall()
 {
     PhoneRig rig;
     HttpTestServer server;
@@ -98,7 +98,7 @@ void tst_OutlinkCalls::remote_site_shows_the_callers_page_and_its_buttons_drive_
     QVERIFY(rig.stopPhone());
 }
 
-void tst_OutlinkCalls::incoming_window_shows_each_callers_number_and_drives_the_call()
+void tst_OutlinkCalls::incomingWindowShowsEachCallersNumberAndDrivesTheCall()
 {
     PhoneRig rig;
     SippPeer registrar(SippScenario::registrar());

@@ -38,20 +38,20 @@ private:
     }
 
 private slots:
-    void expansion_lines_and_separators_data();
-    void expansion_lines_and_separators();
-    void method_selection_data();
-    void method_selection();
-    void detail_link_data();
-    void detail_link();
-    void caller_values_are_encoded_and_never_rescanned_data();
-    void caller_values_are_encoded_and_never_rescanned();
-    void form_decoding_of_the_query_gives_the_caller_back_data();
-    void form_decoding_of_the_query_gives_the_caller_back();
-    void missing_values_replace_by_nothing();
+    void expansionLinesAndSeparators_data();
+    void expansionLinesAndSeparators();
+    void methodSelection_data();
+    void methodSelection();
+    void detailLink_data();
+    void detailLink();
+    void callerValuesAreEncodedAndNeverRescanned_data();
+    void callerValuesAreEncodedAndNeverRescanned();
+    void formDecodingOfTheQueryGivesTheCallerBack_data();
+    void formDecodingOfTheQueryGivesTheCallerBack();
+    void missingValuesReplaceByNothing();
 };
 
-void tst_OutlinkRequest::expansion_lines_and_separators_data()
+void tst_OutlinkRequest::expansionLinesAndSeparators_data()
 {
     QTest::addColumn<QString>("base");
     QTest::addColumn<QString>("params");
@@ -75,7 +75,7 @@ void tst_OutlinkRequest::expansion_lines_and_separators_data()
         << b << "no-equals\n=v\nk==%CallerID%" << b + "?no-equals&=v&k==201";
 }
 
-void tst_OutlinkRequest::expansion_lines_and_separators()
+void tst_OutlinkRequest::expansionLinesAndSeparators()
 {
     QFETCH(QString, base);
     QFETCH(QString, params);
@@ -83,7 +83,7 @@ void tst_OutlinkRequest::expansion_lines_and_separators()
     QCOMPARE(getUrl(base, params), url);
 }
 
-void tst_OutlinkRequest::method_selection_data()
+void tst_OutlinkRequest::methodSelection_data()
 {
     QTest::addColumn<QString>("method");
     QTest::addColumn<bool>("post");
@@ -96,7 +96,7 @@ void tst_OutlinkRequest::method_selection_data()
     QTest::newRow("post with blank") << "post " << false;
 }
 
-void tst_OutlinkRequest::method_selection()
+void tst_OutlinkRequest::methodSelection()
 {
     QFETCH(QString, method);
     QFETCH(bool, post);
@@ -113,7 +113,7 @@ void tst_OutlinkRequest::method_selection()
     }
 }
 
-void tst_OutlinkRequest::detail_link_data()
+void tst_OutlinkRequest::detailLink_data()
 {
     QTest::addColumn<QString>("url");
     QTest::addColumn<QString>("params");
@@ -149,7 +149,7 @@ void tst_OutlinkRequest::detail_link_data()
                                                            << "previous";
 }
 
-void tst_OutlinkRequest::detail_link()
+void tst_OutlinkRequest::detailLink()
 {
     QFETCH(QString, url);
     QFETCH(QString, params);
@@ -159,7 +159,7 @@ void tst_OutlinkRequest::detail_link()
         expected);
 }
 
-void tst_OutlinkRequest::caller_values_are_encoded_and_never_rescanned_data()
+void tst_OutlinkRequest::callerValuesAreEncodedAndNeverRescanned_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("callerName");
@@ -203,7 +203,7 @@ void tst_OutlinkRequest::caller_values_are_encoded_and_never_rescanned_data()
                                                       << "x=%MyId201";
 }
 
-void tst_OutlinkRequest::caller_values_are_encoded_and_never_rescanned()
+void tst_OutlinkRequest::callerValuesAreEncodedAndNeverRescanned()
 {
     QFETCH(QString, text);
     QFETCH(QString, callerName);
@@ -215,7 +215,7 @@ void tst_OutlinkRequest::caller_values_are_encoded_and_never_rescanned()
         QVERIFY(!result.contains(QStringLiteral("secret")));
 }
 
-void tst_OutlinkRequest::form_decoding_of_the_query_gives_the_caller_back_data()
+void tst_OutlinkRequest::formDecodingOfTheQueryGivesTheCallerBack_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("number");
@@ -236,7 +236,7 @@ void tst_OutlinkRequest::form_decoding_of_the_query_gives_the_caller_back_data()
                                        << "1";
 }
 
-void tst_OutlinkRequest::form_decoding_of_the_query_gives_the_caller_back()
+void tst_OutlinkRequest::formDecodingOfTheQueryGivesTheCallerBack()
 {
     QFETCH(QString, name);
     QFETCH(QString, number);
@@ -258,7 +258,7 @@ void tst_OutlinkRequest::form_decoding_of_the_query_gives_the_caller_back()
     QCOMPARE(HttpTestServer::formFields(post.body), expected.mid(1));
 }
 
-void tst_OutlinkRequest::missing_values_replace_by_nothing()
+void tst_OutlinkRequest::missingValuesReplaceByNothing()
 {
     const Params vals = placeholder_values({}, {});
     QCOMPARE(

@@ -57,17 +57,17 @@ private slots:
         m_env = nullptr;
     }
 
-    void nothing_stored_shows_post_unticked_and_empty();
-    void stored_values_load_exactly_without_question();
-    void absent_simple_method_shows_post_and_saving_stores_post();
-    void tick_inserts_at_cursor_untick_removes_every_occurrence();
-    void detail_password_asks_first();
-    void save_stores_the_eighteen_keys_and_hides();
-    void cancel_and_close_discard_edits();
-    void refused_save_warns_and_keeps_what_was_typed();
+    void nothingStoredShowsPostUntickedAndEmpty();
+    void storedValuesLoadExactlyWithoutQuestion();
+    void absentSimpleMethodShowsPostAndSavingStoresPost();
+    void tickInsertsAtCursorUntickRemovesEveryOccurrence();
+    void detailPasswordAsksFirst();
+    void saveStoresTheEighteenKeysAndHides();
+    void cancelAndCloseDiscardEdits();
+    void refusedSaveWarnsAndKeepsWhatWasTyped();
 };
 
-void tst_OutlinkSetting::nothing_stored_shows_post_unticked_and_empty()
+void tst_OutlinkSetting::nothingStoredShowsPostUntickedAndEmpty()
 {
     QCOMPARE(m_dialog->windowTitle(), QStringLiteral("外部連携設定"));
     QCOMPARE(m_dialog->windowType(), Qt::Window);
@@ -84,7 +84,7 @@ void tst_OutlinkSetting::nothing_stored_shows_post_unticked_and_empty()
     QVERIFY(edit("detailParams")->toPlainText().isEmpty());
 }
 
-void tst_OutlinkSetting::stored_values_load_exactly_without_question()
+void tst_OutlinkSetting::storedValuesLoadExactlyWithoutQuestion()
 {
     const QString simpleText = QStringLiteral("tel=%CallerID%\nname=<b>%CallerName%</b>\n\n  x=1 ");
     const QString detailText = QStringLiteral("id=%CallerID%&pw=%OpePW%");
@@ -124,7 +124,7 @@ void tst_OutlinkSetting::stored_values_load_exactly_without_question()
     QCOMPARE(edit("simpleParams")->toPlainText(), QStringLiteral("a=%CallerID%%CallerID%"));
 }
 
-void tst_OutlinkSetting::absent_simple_method_shows_post_and_saving_stores_post()
+void tst_OutlinkSetting::absentSimpleMethodShowsPostAndSavingStoresPost()
 {
     QVERIFY(m_env->store()->save_outlink_settings({ { "simpleUrl", "http://crm.example/p" } }));
     m_dialog->show();
@@ -133,7 +133,7 @@ void tst_OutlinkSetting::absent_simple_method_shows_post_and_saving_stores_post(
     QCOMPARE(m_env->store()->get_outlink_settings().value("simpleMethod"), QStringLiteral("post"));
 }
 
-void tst_OutlinkSetting::tick_inserts_at_cursor_untick_removes_every_occurrence()
+void tst_OutlinkSetting::tickInsertsAtCursorUntickRemovesEveryOccurrence()
 {
     m_dialog->show();
     QTextEdit *params = edit("simpleParams");
@@ -173,7 +173,7 @@ void tst_OutlinkSetting::tick_inserts_at_cursor_untick_removes_every_occurrence(
     QCOMPARE(params->toPlainText().count(PH_OPE_PW), 1);
 }
 
-void tst_OutlinkSetting::detail_password_asks_first()
+void tst_OutlinkSetting::detailPasswordAsksFirst()
 {
     m_dialog->show();
     QTextEdit *params = edit("detailParams");
@@ -218,7 +218,7 @@ void tst_OutlinkSetting::detail_password_asks_first()
     QCOMPARE(edit("simpleParams")->toPlainText(), PH_OPE_PW);
 }
 
-void tst_OutlinkSetting::save_stores_the_eighteen_keys_and_hides()
+void tst_OutlinkSetting::saveStoresTheEighteenKeysAndHides()
 {
     Settings stored;
     for (const QString &name : boxNames())
@@ -251,7 +251,7 @@ void tst_OutlinkSetting::save_stores_the_eighteen_keys_and_hides()
     QCOMPARE(q.value(0).toInt(), 18);
 }
 
-void tst_OutlinkSetting::cancel_and_close_discard_edits()
+void tst_OutlinkSetting::cancelAndCloseDiscardEdits()
 {
     QVERIFY(m_env->store()->save_outlink_settings(
         { { "simpleUrl", "http://stored/" }, { "simpleMethod", "get" } }));
@@ -276,7 +276,7 @@ void tst_OutlinkSetting::cancel_and_close_discard_edits()
     QCOMPARE(w<QLineEdit>("simpleUrl")->text(), QStringLiteral("http://stored/"));
 }
 
-void tst_OutlinkSetting::refused_save_warns_and_keeps_what_was_typed()
+void tst_OutlinkSetting::refusedSaveWarnsAndKeepsWhatWasTyped()
 {
     m_dialog->show();
     w<QLineEdit>("simpleUrl")->setText(QStringLiteral("http://typed/"));

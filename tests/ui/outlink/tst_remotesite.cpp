@@ -96,22 +96,22 @@ private slots:
         m_env = nullptr;
     }
 
-    void web_engine_starts_with_the_first_popup_only();
-    void get_request_as_the_server_receives_it();
-    void post_request_carries_form_body_and_content_type();
-    void caller_cannot_inject_fields_or_reach_the_password_data();
-    void caller_cannot_inject_fields_or_reach_the_password();
-    void stray_percent_of_the_operator_leaves_values_encoded_once_data();
-    void stray_percent_of_the_operator_leaves_values_encoded_once();
-    void every_page_outcome_ends_the_loading_state_data();
-    void every_page_outcome_ends_the_loading_state();
-    void self_signed_https_page_loads();
-    void second_call_reloads_and_clears_history();
-    void detail_button_and_link();
-    void buttons_and_window_setup();
+    void webEngineStartsWithTheFirstPopupOnly();
+    void getRequestAsTheServerReceivesIt();
+    void postRequestCarriesFormBodyAndContentType();
+    void callerCannotInjectFieldsOrReachThePassword_data();
+    void callerCannotInjectFieldsOrReachThePassword();
+    void strayPercentOfTheOperatorLeavesValuesEncodedOnce_data();
+    void strayPercentOfTheOperatorLeavesValuesEncodedOnce();
+    void everyPageOutcomeEndsTheLoadingState_data();
+    void everyPageOutcomeEndsTheLoadingState();
+    void selfSignedHttpsPageLoads();
+    void secondCallReloadsAndClearsHistory();
+    void detailButtonAndLink();
+    void buttonsAndWindowSetup();
 };
 
-void tst_RemoteSite::web_engine_starts_with_the_first_popup_only()
+void tst_RemoteSite::webEngineStartsWithTheFirstPopupOnly()
 {
     // Runs first: nothing before it has built a web view in this process.
     HttpTestServer server;
@@ -125,7 +125,7 @@ void tst_RemoteSite::web_engine_starts_with_the_first_popup_only()
     QVERIFY(webEngineProcesses() > 0);
 }
 
-void tst_RemoteSite::get_request_as_the_server_receives_it()
+void tst_RemoteSite::getRequestAsTheServerReceivesIt()
 {
     HttpTestServer server;
     QVERIFY2(server.start(), qPrintable(server.errorString()));
@@ -147,7 +147,7 @@ void tst_RemoteSite::get_request_as_the_server_receives_it()
     QTRY_VERIFY_WITH_TIMEOUT(showingPage(site), LOAD_TIMEOUT);
 }
 
-void tst_RemoteSite::post_request_carries_form_body_and_content_type()
+void tst_RemoteSite::postRequestCarriesFormBodyAndContentType()
 {
     HttpTestServer server;
     QVERIFY2(server.start(), qPrintable(server.errorString()));
@@ -169,7 +169,7 @@ void tst_RemoteSite::post_request_carries_form_body_and_content_type()
     QTRY_VERIFY_WITH_TIMEOUT(showingPage(site), LOAD_TIMEOUT);
 }
 
-void tst_RemoteSite::caller_cannot_inject_fields_or_reach_the_password_data()
+void tst_RemoteSite::callerCannotInjectFieldsOrReachThePassword_data()
 {
     QTest::addColumn<QString>("method");
     QTest::addColumn<QString>("callerName");
@@ -182,7 +182,7 @@ void tst_RemoteSite::caller_cannot_inject_fields_or_reach_the_password_data()
     }
 }
 
-void tst_RemoteSite::caller_cannot_inject_fields_or_reach_the_password()
+void tst_RemoteSite::callerCannotInjectFieldsOrReachThePassword()
 {
     QFETCH(QString, method);
     QFETCH(QString, callerName);
@@ -201,7 +201,7 @@ void tst_RemoteSite::caller_cannot_inject_fields_or_reach_the_password()
     QVERIFY(!r.target.contains("1001") && !r.body.contains("1001"));
 }
 
-void tst_RemoteSite::stray_percent_of_the_operator_leaves_values_encoded_once_data()
+void tst_RemoteSite::strayPercentOfTheOperatorLeavesValuesEncodedOnce_data()
 {
     // A "%" of the operator's own (a rate, a misspelt placeholder, a stray one in the base URL)
     // must not make the caller's values arrive encoded twice.
@@ -224,7 +224,7 @@ void tst_RemoteSite::stray_percent_of_the_operator_leaves_values_encoded_once_da
     }
 }
 
-void tst_RemoteSite::stray_percent_of_the_operator_leaves_values_encoded_once()
+void tst_RemoteSite::strayPercentOfTheOperatorLeavesValuesEncodedOnce()
 {
     QFETCH(QString, request);
     QFETCH(QString, query);
@@ -263,7 +263,7 @@ void tst_RemoteSite::stray_percent_of_the_operator_leaves_values_encoded_once()
         QCOMPARE(HttpTestServer::formFields(r.query).first().second, first);
 }
 
-void tst_RemoteSite::every_page_outcome_ends_the_loading_state_data()
+void tst_RemoteSite::everyPageOutcomeEndsTheLoadingState_data()
 {
     QTest::addColumn<int>("kind");
     QTest::newRow("closed port") << 0;
@@ -273,7 +273,7 @@ void tst_RemoteSite::every_page_outcome_ends_the_loading_state_data()
     QTest::newRow("slow reply") << 4;
 }
 
-void tst_RemoteSite::every_page_outcome_ends_the_loading_state()
+void tst_RemoteSite::everyPageOutcomeEndsTheLoadingState()
 {
     QFETCH(int, kind);
     HttpTestServer server;
@@ -316,7 +316,7 @@ void tst_RemoteSite::every_page_outcome_ends_the_loading_state()
     QTRY_VERIFY(showingPage(site));
 }
 
-void tst_RemoteSite::self_signed_https_page_loads()
+void tst_RemoteSite::selfSignedHttpsPageLoads()
 {
     HttpTestServer server(HttpTestServer::Https);
     QVERIFY2(server.start(), qPrintable(server.errorString()));
@@ -338,7 +338,7 @@ void tst_RemoteSite::self_signed_https_page_loads()
     QCOMPARE(requests.first().body, QByteArray("tel=201"));
 }
 
-void tst_RemoteSite::second_call_reloads_and_clears_history()
+void tst_RemoteSite::secondCallReloadsAndClearsHistory()
 {
     HttpTestServer server;
     QVERIFY2(server.start(), qPrintable(server.errorString()));
@@ -376,7 +376,7 @@ void tst_RemoteSite::second_call_reloads_and_clears_history()
     QCOMPARE(finished.size(), calls);
 }
 
-void tst_RemoteSite::detail_button_and_link()
+void tst_RemoteSite::detailButtonAndLink()
 {
     BrowserCatcher browser;
     HttpTestServer server;
@@ -409,7 +409,7 @@ void tst_RemoteSite::detail_button_and_link()
     QCOMPARE(browser.opened.size(), 1);
 }
 
-void tst_RemoteSite::buttons_and_window_setup()
+void tst_RemoteSite::buttonsAndWindowSetup()
 {
     BrowserCatcher browser;
     configure("http://127.0.0.1:1/p", "get", "");
