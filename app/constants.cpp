@@ -6,9 +6,9 @@ QString buttonStyle(const QString &image, const QString &margins = QString())
 {
     const QString base = QStringLiteral(":/VELPhone/images/") + image;
     return QStringLiteral("QPushButton{") + margins + QStringLiteral("border-image: url(") + base
-           + QStringLiteral(".png);}") + QStringLiteral("QPushButton:hover{border-image: url(") + base
-           + QStringLiteral("_hover.png);}") + QStringLiteral("QPushButton:pressed{border-image: url(")
-           + base + QStringLiteral("_clicked.png);}");
+        + QStringLiteral(".png);}") + QStringLiteral("QPushButton:hover{border-image: url(") + base
+        + QStringLiteral("_hover.png);}") + QStringLiteral("QPushButton:pressed{border-image: url(") + base
+        + QStringLiteral("_clicked.png);}");
 }
 
 const QString SITE_BUTTON_MARGINS = QStringLiteral("margin-right:10px;margin-left:10px;");
@@ -55,25 +55,27 @@ const QString STYLE_TRANSFER_BUTTON = buttonStyle(QStringLiteral("transfer"));
 const QString STYLE_TERMINATE_BUTTON = buttonStyle(QStringLiteral("terminate"));
 const QString STYLE_SETTING_BUTTON = buttonStyle(QStringLiteral("setting"));
 const QString STYLE_HISTORY_BUTTON = buttonStyle(QStringLiteral("history"));
-const QString STYLE_DELETE_BUTTON =
-    QStringLiteral("QPushButton#deleteButton {border-image: url(:/VELPhone/images/delete.png)}");
-const QString STYLE_DELETE_BUTTON_CLICKED =
-    QStringLiteral("QPushButton#deleteButton {border-image: url(:/VELPhone/images/delete_clicked.png)}");
-const QString STYLE_MAIN_FRAME = QStringLiteral("QFrame#mainFrame {border-image:url(:/VELPhone/images/main.png)}");
-const QString STYLE_SCREEN_GROUP =
-    QStringLiteral("QGroupBox#screenGroupBox {border-image:url(:/VELPhone/images/screen.png)}");
-const QString STYLE_STATUS_ONLINE =
-    QStringLiteral("QLabel#onlineStatus {border-image:url(:/VELPhone/images/online.png)}");
-const QString STYLE_STATUS_OFFLINE =
-    QStringLiteral("QLabel#onlineStatus {border-image:url(:/VELPhone/images/offline.png)}");
-const QString STYLE_PHONE_NUMBER_LABEL =
-    QStringLiteral("QLabel#phoneNumberLabel {border-image:url(:/VELPhone/images/number.png)}");
-const QString STYLE_BUTTON_GROUP =
-    QStringLiteral("QGroupBox#buttonGroup {border-image:url(:/VELPhone/images/button_group.png)}");
+const QString STYLE_DELETE_BUTTON
+    = QStringLiteral("QPushButton#deleteButton {border-image: url(:/VELPhone/images/delete.png)}");
+const QString STYLE_DELETE_BUTTON_CLICKED
+    = QStringLiteral("QPushButton#deleteButton {border-image: url(:/VELPhone/images/delete_clicked.png)}");
+const QString STYLE_MAIN_FRAME
+    = QStringLiteral("QFrame#mainFrame {border-image:url(:/VELPhone/images/main.png)}");
+const QString STYLE_SCREEN_GROUP
+    = QStringLiteral("QGroupBox#screenGroupBox {border-image:url(:/VELPhone/images/screen.png)}");
+const QString STYLE_STATUS_ONLINE
+    = QStringLiteral("QLabel#onlineStatus {border-image:url(:/VELPhone/images/online.png)}");
+const QString STYLE_STATUS_OFFLINE
+    = QStringLiteral("QLabel#onlineStatus {border-image:url(:/VELPhone/images/offline.png)}");
+const QString STYLE_PHONE_NUMBER_LABEL
+    = QStringLiteral("QLabel#phoneNumberLabel {border-image:url(:/VELPhone/images/number.png)}");
+const QString STYLE_BUTTON_GROUP
+    = QStringLiteral("QGroupBox#buttonGroup {border-image:url(:/VELPhone/images/button_group.png)}");
 
-const QString STYLE_SITE_FRAME = QStringLiteral("QFrame#siteFrame {border-image:url(:/VELPhone/images/site.png)}");
-const QString STYLE_SITE_FRAME_SIMPLE =
-    QStringLiteral("QFrame#siteFrame {border-image:url(:/VELPhone/images/site_simple.png)}");
+const QString STYLE_SITE_FRAME
+    = QStringLiteral("QFrame#siteFrame {border-image:url(:/VELPhone/images/site.png)}");
+const QString STYLE_SITE_FRAME_SIMPLE
+    = QStringLiteral("QFrame#siteFrame {border-image:url(:/VELPhone/images/site_simple.png)}");
 const QString STYLE_SITE_DIAL_BUTTON = buttonStyle(QStringLiteral("dialog"), SITE_BUTTON_MARGINS);
 const QString STYLE_SITE_DETAIL_BUTTON = buttonStyle(QStringLiteral("site_detail"), SITE_BUTTON_MARGINS);
 const QString STYLE_SITE_TERMINATE_BUTTON = buttonStyle(QStringLiteral("terminate"), SITE_BUTTON_MARGINS);
@@ -110,11 +112,11 @@ const QString PH_OPE_PW = QStringLiteral("%OpePW%");
 const QString DB_DRIVER = QStringLiteral("QSQLITE");
 const QString DB_USER_NAME = QStringLiteral("velpdata");
 const QString DB_PASSWORD = QStringLiteral("MoraTide");
-const QString SQL_CREATE_SETTINGS =
-    QStringLiteral("create table settings(Category varchar(2), Key varchar(255), Value varchar(255))");
-const QString SQL_CREATE_HISTORY =
-    QStringLiteral("create table history(Id integer PRIMARY KEY autoincrement, Status char(1), "
-                   "PhoneNumber text, DialogTime varchar(8), DialogDate text, DeleteFlg char(1))");
+const QString SQL_CREATE_SETTINGS
+    = QStringLiteral("create table settings(Category varchar(2), Key varchar(255), Value varchar(255))");
+const QString SQL_CREATE_HISTORY
+    = QStringLiteral("create table history(Id integer PRIMARY KEY autoincrement, Status char(1), "
+                     "PhoneNumber text, DialogTime varchar(8), DialogDate text, DeleteFlg char(1))");
 
 const QString REG_STATUS_SUCCESSFUL = QStringLiteral("sucessful");
 const QString REG_STATUS_FAILED = QStringLiteral("failed");
@@ -150,7 +152,8 @@ const QString MSG_CANNOT_SET_IN_CALL = QStringLiteral("通話中の場合は再�
 const QString HINT_PLAYBACK_DEVICE = QStringLiteral("通話で使用するスピーカーデバイスを指定します");
 const QString HINT_RINGBACK_DEVICE = QStringLiteral("着信音を鳴らすデバイスを指定します");
 const QString HINT_CAPTURE_DEVICE = QStringLiteral("通話で使用するマイクデバイスを指定します");
-const QString HINT_CAPTURE_GAIN = QStringLiteral("マイクの感度を調節します\n※Windowsの音量調節とは独立しています");
+const QString HINT_CAPTURE_GAIN
+    = QStringLiteral("マイクの感度を調節します\n※Windowsの音量調節とは独立しています");
 
 const QString TITLE_CONFIRM_MESSAGE = QStringLiteral("確認メッセージ");
 const QString TITLE_EXIT_CONFIRM = QStringLiteral("終了確認");
@@ -181,12 +184,14 @@ const QString MSG_CTI_SERVER_ERROR = QStringLiteral("サーバエラー\n");
 // Follows MSG_CTI_SERVER_ERROR when the server did not answer within the request's time-out.
 const QString MSG_CTI_NO_ANSWER = QStringLiteral("サーバから時間内に応答がありませんでした");
 const QString MSG_SET_OPERATOR_SERVER = QStringLiteral("設定画面でオペレータサーバを設定してください");
-const QString MSG_ENTER_OPERATOR_CREDENTIALS = QStringLiteral("オペレータユーザ名とオペレータパスワードを入力してください");
+const QString MSG_ENTER_OPERATOR_CREDENTIALS
+    = QStringLiteral("オペレータユーザ名とオペレータパスワードを入力してください");
 const QString TITLE_SAVE_FAILED = QStringLiteral("保存できません");
-const QString MSG_SAVE_FAILED =
-    QStringLiteral("設定をデータベースに保存できませんでした。入力した内容はこの画面に残っています。");
+const QString MSG_SAVE_FAILED
+    = QStringLiteral("設定をデータベースに保存できませんでした。入力した内容はこの画面に残っています。");
 
 // Outlink windows: incoming call popup, outlink settings dialog
 const QString TEXT_INCOMING_SUFFIX = QStringLiteral(" から着信中・・・");
 const QString TITLE_OPERATOR_PW_QUESTION = QStringLiteral("オペレータパスワード");
-const QString MSG_OPERATOR_PW_IN_URL = QStringLiteral("パスワードはURLに表示される形になりますが、よろしいでしょうか？");
+const QString MSG_OPERATOR_PW_IN_URL
+    = QStringLiteral("パスワードはURLに表示される形になりますが、よろしいでしょうか？");

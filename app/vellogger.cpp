@@ -81,8 +81,8 @@ void VelLogger::log(const QString &message, int level)
 {
     Q_UNUSED(level)
     const QString line = QStringLiteral("[")
-                         + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
-                         + QStringLiteral("] ") + message;
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) + QStringLiteral("] ")
+        + message;
     qDebug().noquote() << message;
 
     std::lock_guard<std::mutex> locker(logMutex());

@@ -38,7 +38,9 @@ QString updateStatement(int category)
 // stays read-only.
 mode_t ownerBitsOnly(const QString &path)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return 0700;
     return st.st_mode & 0700;
@@ -46,9 +48,8 @@ mode_t ownerBitsOnly(const QString &path)
 
 const QString INSERT_STATEMENT = QStringLiteral("INSERT INTO settings VALUES(?,?,?)");
 
-const QFileDevice::Permissions GROUP_OR_OTHER =
-    QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther
-    | QFileDevice::WriteOther | QFileDevice::ExeOther;
+const QFileDevice::Permissions GROUP_OR_OTHER = QFileDevice::ReadGroup | QFileDevice::WriteGroup
+    | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
 } // namespace
 
 VelData::VelData(QObject *parent)
@@ -166,7 +167,7 @@ void VelData::load_category(int category)
         while (query.next()) {
             // A later row with the same key overwrites an earlier one.
             loaded.insert(query.value(QStringLiteral("Key")).toString(),
-                          query.value(QStringLiteral("Value")).toString());
+                query.value(QStringLiteral("Value")).toString());
         }
         {
             std::lock_guard<std::mutex> locker(m_mapsMutex);

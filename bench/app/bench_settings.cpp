@@ -36,7 +36,7 @@ int main(int argc, char *argv[])
         store.save_account_settings(settings);
         samples << timer.nsecsElapsed() / 1e6;
     }
-    std::printf("save 20 keys: first (inserts) %.2f ms; updates median %.2f ms, p95 %.2f ms (50 runs)\n", first,
-                percentile(samples, 0.5), percentile(samples, 0.95));
+    std::printf("save 20 keys: first (inserts) %.2f ms; updates median %.2f ms, p95 %.2f ms (50 runs)\n",
+        first, percentile(samples, 0.5), percentile(samples, 0.95));
     return 0;
 }

@@ -57,7 +57,7 @@ double measureOnce(const QString &self, const QString &appDir)
     QProcess child;
     QElapsedTimer timer;
     timer.start();
-    child.start(self, {QStringLiteral("--child"), appDir});
+    child.start(self, { QStringLiteral("--child"), appDir });
     while (child.waitForReadyRead(30000)) {
         if (child.readAll().contains("ready"))
             break;
@@ -76,7 +76,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    for (int rows : {0, 1000}) {
+    for (int rows : { 0, 1000 }) {
         QTemporaryDir dir;
         prepare(dir.path(), rows);
         QVector<double> samples;
@@ -84,7 +84,7 @@ int main(int argc, char *argv[])
         for (int i = 0; i < RUNS; ++i)
             samples << measureOnce(app.applicationFilePath(), dir.path());
         std::printf("startup to event loop, %4d settings rows: median %.1f ms, p95 %.1f ms (%d runs)\n", rows,
-                    percentile(samples, 0.5), percentile(samples, 0.95), RUNS);
+            percentile(samples, 0.5), percentile(samples, 0.95), RUNS);
     }
     return 0;
 }

@@ -93,10 +93,10 @@ private slots:
         VelLogger logger;
         QVERIFY(!QFile::exists(base()));
         QVERIFY(!QFile::exists(base() + QStringLiteral("7")));
-        QCOMPARE(lines(base() + QStringLiteral("1")), QStringList{QStringLiteral("current")});
+        QCOMPARE(lines(base() + QStringLiteral("1")), QStringList { QStringLiteral("current") });
         // Each generation moved up by one; the sixth was pushed out.
         for (int n = 2; n <= 6; ++n)
-            QCOMPARE(lines(base() + QString::number(n)), QStringList{QStringLiteral("gen%1").arg(n - 1)});
+            QCOMPARE(lines(base() + QString::number(n)), QStringList { QStringLiteral("gen%1").arg(n - 1) });
 
         logger.log(QStringLiteral("new day"), 2);
         QCOMPARE(lines(base()).size(), 1);
@@ -108,9 +108,9 @@ private slots:
         writeFile(base(), "old\n", QDateTime::currentDateTime().addDays(-3));
         writeFile(base() + QStringLiteral("3"), "three\n", QDateTime::currentDateTime().addDays(-5));
         VelLogger logger;
-        QCOMPARE(lines(base() + QStringLiteral("1")), QStringList{QStringLiteral("old")});
+        QCOMPARE(lines(base() + QStringLiteral("1")), QStringList { QStringLiteral("old") });
         QVERIFY(!QFile::exists(base() + QStringLiteral("2")));
-        QCOMPARE(lines(base() + QStringLiteral("4")), QStringList{QStringLiteral("three")});
+        QCOMPARE(lines(base() + QStringLiteral("4")), QStringList { QStringLiteral("three") });
     }
 
     void twoThreadsNeverMixLines()
@@ -120,7 +120,8 @@ private slots:
         auto writer = [&logger](const QString &tag) {
             return QThread::create([&logger, tag] {
                 for (int i = 0; i < perThread; ++i)
-                    logger.log(tag + QString::number(i) + QStringLiteral(" ") + QString(40, QLatin1Char('x')), 1);
+                    logger.log(
+                        tag + QString::number(i) + QStringLiteral(" ") + QString(40, QLatin1Char('x')), 1);
             });
         };
         QThread *a = writer(QStringLiteral("engine-"));
@@ -134,8 +135,7 @@ private slots:
 
         const QStringList got = lines(base());
         QCOMPARE(got.size(), 2 * perThread);
-        const QRegularExpression whole(
-            QStringLiteral("^\\[[^\\]]+\\] (engine|gui)-(\\d+) x{40}$"));
+        const QRegularExpression whole(QStringLiteral("^\\[[^\\]]+\\] (engine|gui)-(\\d+) x{40}$"));
         int lastEngine = -1, lastGui = -1;
         for (const QString &line : got) {
             const QRegularExpressionMatch m = whole.match(line);

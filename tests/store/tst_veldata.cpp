@@ -52,13 +52,13 @@ private:
             QSqlDatabase db = QSqlDatabase::addDatabase(DB_DRIVER, QStringLiteral("inspect"));
             db.setDatabaseName(dbPath());
             if (!db.open())
-                return {QStringLiteral("cannot open")};
+                return { QStringLiteral("cannot open") };
             QSqlQuery q(db);
             q.exec(QStringLiteral("SELECT Category, Key, Value FROM settings ") + where
-                   + QStringLiteral(" ORDER BY rowid"));
+                + QStringLiteral(" ORDER BY rowid"));
             while (q.next())
-                result << QStringLiteral("%1|%2|%3").arg(q.value(0).toString(), q.value(1).toString(),
-                                                          q.value(2).toString());
+                result << QStringLiteral("%1|%2|%3")
+                              .arg(q.value(0).toString(), q.value(1).toString(), q.value(2).toString());
         }
         QSqlDatabase::removeDatabase(QStringLiteral("inspect"));
         return result;
@@ -91,7 +91,9 @@ private:
 
     static mode_t modeOf(const QString &path)
     {
-        struct stat st {};
+        struct stat st
+        {
+        };
         ::stat(QFile::encodeName(path).constData(), &st);
         return st.st_mode & 0777;
     }
@@ -104,9 +106,9 @@ private:
         const QString exe = QString::fromLocal8Bit(qgetenv("STOREPROBE"));
         if (::getuid() == 0)
             p.start(QStringLiteral("setpriv"),
-                    QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                                QStringLiteral("--clear-groups"), exe}
-                        + args);
+                QStringList { QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                    QStringLiteral("--clear-groups"), exe }
+                    + args);
         else
             p.start(exe, args);
         if (!p.waitForFinished(30000))
@@ -165,11 +167,11 @@ private slots:
     void upsertKeyByKey()
     {
         VelData *store = openStore();
-        QVERIFY(store->save_account_settings({{QStringLiteral("address"), QStringLiteral("a")},
-                                              {QStringLiteral("port"), QStringLiteral("5060")}}));
-        QCOMPARE(rows(), (QStringList{QStringLiteral("1|address|a"), QStringLiteral("1|port|5060")}));
-        QVERIFY(store->save_account_settings({{QStringLiteral("port"), QStringLiteral("5061")}}));
-        QCOMPARE(rows(), (QStringList{QStringLiteral("1|address|a"), QStringLiteral("1|port|5061")}));
+        QVERIFY(store->save_account_settings({ { QStringLiteral("address"), QStringLiteral("a") },
+            { QStringLiteral("port"), QStringLiteral("5060") } }));
+        QCOMPARE(rows(), (QStringList { QStringLiteral("1|address|a"), QStringLiteral("1|port|5060") }));
+        QVERIFY(store->save_account_settings({ { QStringLiteral("port"), QStringLiteral("5061") } }));
+        QCOMPARE(rows(), (QStringList { QStringLiteral("1|address|a"), QStringLiteral("1|port|5061") }));
         QCOMPARE(store->get_account_settings().value(QStringLiteral("port")), QStringLiteral("5061"));
         QCOMPARE(store->get_account_settings().value(QStringLiteral("address")), QStringLiteral("a"));
 
@@ -179,19 +181,22 @@ private slots:
         QCOMPARE(store->get_account_settings().value(QStringLiteral("address")), QStringLiteral("a"));
 
         // Reopening reads the same values back; Japanese text survives.
-        QVERIFY(store->save_audio_settings({{QStringLiteral("playback"), QStringLiteral("スピーカー [Null Output]")}}));
+        QVERIFY(store->save_audio_settings(
+            { { QStringLiteral("playback"), QStringLiteral("スピーカー [Null Output]") } }));
         store = openStore();
         QCOMPARE(store->get_account_settings().value(QStringLiteral("port")), QStringLiteral("5061"));
-        QCOMPARE(store->get_audio_settings().value(QStringLiteral("playback")), QStringLiteral("スピーカー [Null Output]"));
+        QCOMPARE(store->get_audio_settings().value(QStringLiteral("playback")),
+            QStringLiteral("スピーカー [Null Output]"));
     }
 
     void categoriesAreIndependent()
     {
         VelData *store = openStore();
-        QVERIFY(store->save_audio_settings({{QStringLiteral("playback"), QStringLiteral("speaker")}}));
-        QVERIFY(store->save_account_settings({{QStringLiteral("playback"), QStringLiteral("other")}}));
-        QVERIFY(store->save_audio_settings({{QStringLiteral("playback"), QStringLiteral("speaker2")}}));
-        QCOMPARE(rows(), (QStringList{QStringLiteral("3|playback|speaker2"), QStringLiteral("1|playback|other")}));
+        QVERIFY(store->save_audio_settings({ { QStringLiteral("playback"), QStringLiteral("speaker") } }));
+        QVERIFY(store->save_account_settings({ { QStringLiteral("playback"), QStringLiteral("other") } }));
+        QVERIFY(store->save_audio_settings({ { QStringLiteral("playback"), QStringLiteral("speaker2") } }));
+        QCOMPARE(rows(),
+            (QStringList { QStringLiteral("3|playback|speaker2"), QStringLiteral("1|playback|other") }));
         QCOMPARE(store->get_account_settings().value(QStringLiteral("playback")), QStringLiteral("other"));
         QVERIFY(store->get_general_settings().isEmpty());
         QVERIFY(store->get_outlink_settings().isEmpty());
@@ -215,7 +220,7 @@ private slots:
         QFETCH(bool, stored);
         QFETCH(int, seconds);
         VelData *store = openStore();
-        Settings general{{QStringLiteral("alwaysTop"), QStringLiteral("1")}};
+        Settings general { { QStringLiteral("alwaysTop"), QStringLiteral("1") } };
         if (stored)
             general.insert(QStringLiteral("dalayHiddenRemoteWindow"), value);
         QVERIFY(store->save_general_settings(general));
@@ -227,12 +232,12 @@ private slots:
     {
         openStore();
         closeStore();
-        execOutside({QStringLiteral("INSERT INTO settings VALUES(1,'userId','first')"),
-                     QStringLiteral("INSERT INTO settings VALUES(1,'userId','last')")});
+        execOutside({ QStringLiteral("INSERT INTO settings VALUES(1,'userId','first')"),
+            QStringLiteral("INSERT INTO settings VALUES(1,'userId','last')") });
         VelData *store = openStore();
         QCOMPARE(store->get_account_settings().value(QStringLiteral("userId")), QStringLiteral("last"));
-        QVERIFY(store->save_account_settings({{QStringLiteral("userId"), QStringLiteral("1001")}}));
-        QCOMPARE(rows(), (QStringList{QStringLiteral("1|userId|1001"), QStringLiteral("1|userId|1001")}));
+        QVERIFY(store->save_account_settings({ { QStringLiteral("userId"), QStringLiteral("1001") } }));
+        QCOMPARE(rows(), (QStringList { QStringLiteral("1|userId|1001"), QStringLiteral("1|userId|1001") }));
     }
 
     void failingStatementMidSave()
@@ -240,14 +245,13 @@ private slots:
         openStore();
         closeStore();
         // A trigger refuses one key, as a full disk or a locked table would refuse a write.
-        execOutside({QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON settings WHEN NEW.Key='m' "
-                                    "BEGIN SELECT RAISE(ABORT, 'refused by test'); END")});
+        execOutside({ QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON settings WHEN NEW.Key='m' "
+                                     "BEGIN SELECT RAISE(ABORT, 'refused by test'); END") });
         VelData *store = openStore();
-        const bool saved = store->save_account_settings({{QStringLiteral("a"), QStringLiteral("1")},
-                                                         {QStringLiteral("m"), QStringLiteral("2")},
-                                                         {QStringLiteral("z"), QStringLiteral("3")}});
+        const bool saved = store->save_account_settings({ { QStringLiteral("a"), QStringLiteral("1") },
+            { QStringLiteral("m"), QStringLiteral("2") }, { QStringLiteral("z"), QStringLiteral("3") } });
         QVERIFY2(!saved, "a save with a failed statement must not report success");
-        QCOMPARE(rows(), (QStringList{QStringLiteral("1|a|1"), QStringLiteral("1|z|3")}));
+        QCOMPARE(rows(), (QStringList { QStringLiteral("1|a|1"), QStringLiteral("1|z|3") }));
         const Settings account = store->get_account_settings();
         QCOMPARE(account.value(QStringLiteral("a")), QStringLiteral("1"));
         QVERIFY(!account.contains(QStringLiteral("m")));
@@ -278,8 +282,8 @@ private slots:
         VelData *store = openStore();
         QVERIFY(store->get_account_settings().isEmpty());
         QCOMPARE(store->get_delay_hidden_remote_window(), 5);
-        QVERIFY(!store->save_account_settings({{QStringLiteral("address"), QStringLiteral("a")}}));
-        QVERIFY(!store->save_general_settings({{QStringLiteral("alwaysTop"), QStringLiteral("1")}}));
+        QVERIFY(!store->save_account_settings({ { QStringLiteral("address"), QStringLiteral("a") } }));
+        QVERIFY(!store->save_general_settings({ { QStringLiteral("alwaysTop"), QStringLiteral("1") } }));
         store->delete_all_history();
         closeStore();
         QCOMPARE(fileBytes(dbPath()), content);
@@ -298,20 +302,21 @@ private slots:
         }
         QVERIFY(::chmod(QFile::encodeName(data).constData(), 0555) == 0);
 
-        QCOMPARE(probe({m_dir->path(), QStringLiteral("save"), QStringLiteral("1"), QStringLiteral("address"),
-                        QStringLiteral("a")}),
-                 QStringLiteral("not saved"));
+        QCOMPARE(probe({ m_dir->path(), QStringLiteral("save"), QStringLiteral("1"),
+                     QStringLiteral("address"), QStringLiteral("a") }),
+            QStringLiteral("not saved"));
         QVERIFY(!QFile::exists(dbPath()));
-        QVERIFY2(logText().contains(QStringLiteral("unable to open database file")) || logText().contains(QStringLiteral("Error opening database")),
-                 qPrintable(logText()));
+        QVERIFY2(logText().contains(QStringLiteral("unable to open database file"))
+                || logText().contains(QStringLiteral("Error opening database")),
+            qPrintable(logText()));
         QVERIFY(::chmod(QFile::encodeName(data).constData(), 0700) == 0);
     }
 
     void engineThreadReadsWhileSaving()
     {
         VelData *store = openStore();
-        std::atomic<bool> stop{false};
-        std::atomic<int> reads{0};
+        std::atomic<bool> stop { false };
+        std::atomic<int> reads { 0 };
         QThread *reader = QThread::create([&] {
             while (!stop.load()) {
                 const Settings audio = store->get_audio_settings();
@@ -322,7 +327,7 @@ private slots:
         });
         reader->start();
         for (int i = 0; i < 200; ++i)
-            QVERIFY(store->save_audio_settings({{QStringLiteral("captureGain"), QString::number(i)}}));
+            QVERIFY(store->save_audio_settings({ { QStringLiteral("captureGain"), QString::number(i) } }));
         QTRY_VERIFY(reads.load() > 0);
         stop = true;
         QVERIFY(reader->wait(10000));
@@ -334,10 +339,12 @@ private slots:
     {
         VelData *store = openStore();
         QSqlQuery q;
-        QVERIFY(q.exec(QStringLiteral("INSERT INTO history(Status, PhoneNumber, DialogTime, DialogDate, DeleteFlg) "
-                                      "VALUES('1','100','00:00:05','2026-01-01 10:00:00','0')")));
-        QVERIFY(q.exec(QStringLiteral("INSERT INTO history(Status, PhoneNumber, DialogTime, DialogDate, DeleteFlg) "
-                                      "VALUES('3','101','00:00:00','2026-01-01 10:01:00','0')")));
+        QVERIFY(q.exec(
+            QStringLiteral("INSERT INTO history(Status, PhoneNumber, DialogTime, DialogDate, DeleteFlg) "
+                           "VALUES('1','100','00:00:05','2026-01-01 10:00:00','0')")));
+        QVERIFY(q.exec(
+            QStringLiteral("INSERT INTO history(Status, PhoneNumber, DialogTime, DialogDate, DeleteFlg) "
+                           "VALUES('3','101','00:00:00','2026-01-01 10:01:00','0')")));
         store->delete_all_history();
         QVERIFY(q.exec(QStringLiteral("SELECT COUNT(*) FROM history")) && q.next());
         QCOMPARE(q.value(0).toInt(), 0);

@@ -252,7 +252,8 @@ void tst_RemoteSite::strayPercentOfTheOperatorLeavesValuesEncodedOnce()
     }
     QTRY_COMPARE_WITH_TIMEOUT(server.requests("/p").size(), 1, LOAD_TIMEOUT);
     const HttpRequest r = server.requests("/p").first();
-    const QList<QPair<QString, QString>> fields = HttpTestServer::formFields(request == "post" ? r.body : r.query);
+    const QList<QPair<QString, QString>> fields
+        = HttpTestServer::formFields(request == "post" ? r.body : r.query);
     const QList<QPair<QString, QString>> values = { { "name", name }, { "tel", "0312345678" } };
     QCOMPARE(fields.mid(fields.size() - 2), values);
     // The operator's own text arrives as typed; a POST body carries it unchanged, so only the
