@@ -28,3 +28,15 @@ configure_and_build() {
     cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null || return 1
     cmake --build "$dir" -j"$(nproc)" || return 1
 }
+
+# Lists the C++ files whose layout clang-format (with .clang-format) would change; fails if any.
+check_format() {
+    local f unformatted=()
+    while IFS= read -r f; do
+        clang-format --dry-run --Werror "$ROOT/$f" >/dev/null 2>&1 || unformatted+=("$f")
+    done < <(cd "$ROOT" && find app phone store ui tests bench -name '*.cpp' -o -name '*.h' | sort)
+    [ ${#unformatted[@]} -eq 0 ] && return 0
+    echo "clang-format would change these files (clang-format -i FILE lays them out):"
+    printf '    %s\n' "${unformatted[@]}"
+    return 1
+}
