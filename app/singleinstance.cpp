@@ -106,8 +106,13 @@ int SingleInstance::run(int &argc, char **argv, const std::function<QWidget *()>
         return 1;
     }
 
-    // The caller's web page shares OpenGL contexts with the widgets.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // Nothing here draws with OpenGL: without these the X11 back end picks GL-capable visuals
+    // and loads the GL driver (some 50 MB resident), and the web engine of the caller's page
+    // (a plugin loaded later, see callerpage.h) composes in software just as well.
+    if (qEnvironmentVariableIsEmpty("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
+    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
+        qputenv("QT_QUICK_BACKEND", "software");
     auto *app = new QApplication(argc, argv);
     QDir::setCurrent(QCoreApplication::applicationDirPath());
     QWidget *window = makeWindow();

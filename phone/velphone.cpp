@@ -1,6 +1,7 @@
 #include "velphone.h"
 #include "settingskeys.h"
 #include "sipbind.h"
+#include "sipsocket.h"
 
 #include "appdir.h"
 #include "constants.h"
@@ -13,14 +14,26 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <thread>
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <bctoolbox/charconv.h>
 #include <bctoolbox/logging.h>
 #include <linphone/logging.h>
 
 namespace {
+// The loop sleeps until a SIP message arrives, a request is made or this much time has passed,
+// whichever comes first: the library's timers (retransmissions, registration refresh, call
+// time-outs) and our own deadlines are served at this granularity. With no call up only the
+// registration's timers run, and the longer sleep keeps an idle phone's CPU use low.
 constexpr int LOOP_WAIT_MS = 50;
+constexpr int QUIET_WAIT_MS = 250;
 // An RFC 4733 event lasts about 100 ms and its end is sent three times; while the media layer
 // still sends one it drops the next digit, so queued digits leave at this pace.
 constexpr int DTMF_SPACING_MS = 180;
@@ -178,6 +191,7 @@ VelPhone::VelPhone(QObject *parent, VelData *store, VelLogger *logger)
     : QThread(parent)
     , m_store(store)
     , m_logger(logger)
+    , m_wakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {
     log(QStringLiteral("liblinphone version: ") + from_utf8(linphone_core_get_version()));
 
@@ -194,6 +208,8 @@ VelPhone::~VelPhone()
     std::lock_guard<std::mutex> core(m_coreMutex);
     if (!isRunning() && m_core)
         destroy_core();
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
 }
 
 bool VelPhone::is_engine_thread() const
@@ -391,6 +407,7 @@ void VelPhone::run()
         publish_snapshot();
     }
     flush_signals();
+    bool quiet = false;
     for (;;) {
         {
             std::lock_guard<std::mutex> core(m_coreMutex);
@@ -404,6 +421,10 @@ void VelPhone::run()
                 m_registrationCleared = false;
             }
             publish_snapshot();
+            watch_sip_socket();
+            // Over TCP or TLS the socket watched is not the one messages come on: those wait
+            // for the timer, so it keeps the short period.
+            quiet = m_transport == TRANSPORT_UDP && !linphone_core_get_calls_nb(m_core) && !m_transferPending;
         }
         flush_signals();
 
@@ -414,10 +435,13 @@ void VelPhone::run()
         const bool pending = r.dial || r.hold || r.transfer || r.hangup || r.answer || r.applySound
             || r.listDevices || m_reRegisterRequested;
         if (!pending) {
-            auto wakeAt = after_ms(LOOP_WAIT_MS);
+            auto wakeAt = after_ms(quiet ? QUIET_WAIT_MS : LOOP_WAIT_MS);
             if (!m_dtmfQueue.empty())
                 wakeAt = std::min(wakeAt, m_nextDtmfAt);
-            m_wake.wait_until(lock, wakeAt);
+            // A request made from here on finds the wake-up descriptor set, so poll returns at once.
+            lock.unlock();
+            wait_for_input(wakeAt);
+            lock.lock();
         }
         if (!m_running)
             break;
@@ -434,6 +458,42 @@ void VelPhone::run()
     }
     for (const auto &emission : last)
         emission();
+}
+
+void VelPhone::wake_locked()
+{
+    const std::uint64_t one = 1;
+    if (::write(m_wakeFd, &one, sizeof one) < 0 && errno != EAGAIN)
+        log(QStringLiteral("engine wake-up failed: ") + QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+void VelPhone::watch_sip_socket()
+{
+    // The SIP socket is opened anew when the transports change (a new bind address, a network
+    // change); one system call per pass checks that the one watched is still it.
+    LinphoneTransports *used = linphone_core_get_transports_used(m_core);
+    const int port = linphone_transports_get_udp_port(used);
+    linphone_transports_unref(used);
+    if (port == m_sipPort && is_udp_socket_on(m_sipSocket, port))
+        return;
+    m_sipPort = port;
+    m_sipSocket = find_udp_socket(port);
+}
+
+void VelPhone::wait_for_input(std::chrono::steady_clock::time_point until)
+{
+    // Idle, the engine thread sleeps in poll() on two descriptors: the wake-up counter that the
+    // request setters and stop() raise, and the library's SIP socket. An incoming message or a
+    // request ends the sleep at once; otherwise it lasts until the next timer is due. Messages
+    // on TCP or TLS connections wait for that timer, which then runs every 50 ms.
+    using namespace std::chrono;
+    const auto left = duration_cast<milliseconds>(until - steady_clock::now()).count();
+    pollfd fds[2] = { { m_wakeFd, POLLIN, 0 }, { m_sipSocket, POLLIN, 0 } };
+    const nfds_t count = m_sipSocket >= 0 ? 2 : 1;
+    if (::poll(fds, count, int(std::max<long long>(left, 0))) > 0 && (fds[0].revents & POLLIN)) {
+        std::uint64_t raised = 0;
+        while (::read(m_wakeFd, &raised, sizeof raised) > 0) { }
+    }
 }
 
 void VelPhone::serve_requests()
@@ -690,7 +750,7 @@ void VelPhone::re_register()
 {
     // Only wakes the engine: it serves a pending re-registration request on its next pass.
     std::lock_guard<std::mutex> lock(m_requestMutex);
-    m_wake.notify_all();
+    wake_locked();
 }
 
 void VelPhone::re_register_locked()
@@ -714,7 +774,7 @@ void VelPhone::apply_sound_settings()
 {
     std::lock_guard<std::mutex> lock(m_requestMutex);
     m_requests.applySound = true;
-    m_wake.notify_all();
+    wake_locked();
 }
 
 void VelPhone::apply_sound_settings_locked()
@@ -779,7 +839,7 @@ QMap<QString, QStringList> VelPhone::get_sound_devices()
     {
         std::lock_guard<std::mutex> lock(m_requestMutex);
         m_requests.listDevices = true;
-        m_wake.notify_all();
+        wake_locked();
     }
     std::unique_lock<std::mutex> lock(m_snapshotMutex);
     if (!m_devicesListed.wait_for(lock, std::chrono::milliseconds(DEVICE_LIST_WAIT_MS),
@@ -797,7 +857,7 @@ void VelPhone::send_dtmf(char digit)
     if (m_dtmfQueue.size() >= DTMF_QUEUE_LIMIT)
         return;
     m_dtmfQueue.push_back(digit);
-    m_wake.notify_all();
+    wake_locked();
 }
 
 void VelPhone::send_queued_dtmf()
@@ -832,21 +892,21 @@ void VelPhone::request_dial(const QString &number)
     std::lock_guard<std::mutex> lock(m_requestMutex);
     m_requests.dialNumber = number;
     m_requests.dial = true;
-    m_wake.notify_all();
+    wake_locked();
 }
 
 void VelPhone::request_answer()
 {
     std::lock_guard<std::mutex> lock(m_requestMutex);
     m_requests.answer = true;
-    m_wake.notify_all();
+    wake_locked();
 }
 
 void VelPhone::request_hold()
 {
     std::lock_guard<std::mutex> lock(m_requestMutex);
     m_requests.hold = true;
-    m_wake.notify_all();
+    wake_locked();
 }
 
 void VelPhone::request_transfer(const QString &number)
@@ -854,28 +914,28 @@ void VelPhone::request_transfer(const QString &number)
     std::lock_guard<std::mutex> lock(m_requestMutex);
     m_requests.transferNumber = number;
     m_requests.transfer = true;
-    m_wake.notify_all();
+    wake_locked();
 }
 
 void VelPhone::request_hangup()
 {
     std::lock_guard<std::mutex> lock(m_requestMutex);
     m_requests.hangup = true;
-    m_wake.notify_all();
+    wake_locked();
 }
 
 void VelPhone::request_re_register()
 {
     std::lock_guard<std::mutex> lock(m_requestMutex);
     m_reRegisterRequested = true;
-    m_wake.notify_all();
+    wake_locked();
 }
 
 void VelPhone::stop()
 {
     std::lock_guard<std::mutex> lock(m_requestMutex);
     m_running = false;
-    m_wake.notify_all();
+    wake_locked();
 }
 
 // ---------------------------------------------------------------------------------------------

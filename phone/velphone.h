@@ -43,7 +43,8 @@ enum PhoneState {
 //   inside them) and the core's destruction. The GUI thread never touches the core.
 // - m_requestMutex guards the pending requests, their texts, the DTMF queue, "transfer done" and
 //   "running". The GUI thread's setters take only this lock, so they never wait for the core.
-//   The loop sleeps on m_wake under it; every setter and stop() wake it at once.
+//   Every setter and stop() raise the wake-up descriptor under it; the loop sleeps in poll() on
+//   that descriptor and the library's SIP socket, without any lock held.
 // - m_snapshotMutex guards the snapshot of the engine's state that the queries answer from; the
 //   engine publishes it after each pass, before it emits that pass's signals, so a slot that
 //   queries after a signal sees at least the state the signal told of.
@@ -180,6 +181,9 @@ private:
     void list_sound_devices_locked();
     void shut_down_core();
     void publish_snapshot();
+    void wake_locked();
+    void watch_sip_socket();
+    void wait_for_input(std::chrono::steady_clock::time_point until);
     void flush_signals();
     // Collects a signal for emission once the core lock is released.
     void post(std::function<void()> emission);
@@ -234,7 +238,10 @@ private:
     std::condition_variable m_devicesListed; // with m_snapshotMutex
 
     std::mutex m_requestMutex;
-    std::condition_variable m_wake;
+    int m_wakeFd = -1; // an eventfd, raised under m_requestMutex
+    // The SIP socket the loop sleeps on and its port; engine thread only.
+    int m_sipSocket = -1;
+    int m_sipPort = 0;
     Requests m_requests;
     bool m_reRegisterRequested = false;
     std::deque<char> m_dtmfQueue;

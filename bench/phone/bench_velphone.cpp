@@ -1,7 +1,8 @@
 // Engine figures: request to wire latency (dial -> INVITE at the peer, answer -> 200 OK at the
-// peer), core creation and destruction time, stopping while the registrar is silent, and the
-// process's CPU use while the engine idles.
-// Prints a table; asserts nothing.
+// peer), an incoming INVITE's 180 Ringing as the caller sees it, core creation and destruction
+// time, stopping while the registrar is silent, and the process's CPU use while the engine idles
+// registered. Prints a table; asserts nothing.
+//     bench_velphone [idle]     (idle: the idle CPU figure only)
 #include "phonerig.h"
 #include "sipscenario.h"
 
@@ -9,7 +10,9 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTest>
+#include <QTimer>
 #include <QUdpSocket>
 
 #include <algorithm>
@@ -38,7 +41,18 @@ void print_row(const char *name, QVector<double> values, const char *unit)
     std::sort(values.begin(), values.end());
     const double median = values.at(values.size() / 2);
     const double p95 = values.at(std::min<int>(values.size() - 1, int(values.size() * 0.95)));
-    std::printf("%-34s %10.2f %10.2f %6d  %s\n", name, median, p95, int(values.size()), unit);
+    std::printf(
+        "%-34s %10.2f %10.2f %10.2f %6d  %s\n", name, median, p95, values.last(), int(values.size()), unit);
+}
+
+// Waits until the engine reports the call numbered `calls` (from 0) and it rings.
+bool ringing(PhoneRig &rig, int call)
+{
+    return QTest::qWaitFor(
+        [&] {
+            return rig.spy().count("signal_received_dialog") > call && rig.phone()->is_incoming_ringing();
+        },
+        5000);
 }
 
 QVector<double> dial_latency()
@@ -86,12 +100,7 @@ QVector<double> answer_latency()
         return {};
     // Calls are told apart by the signals: states alone may pass by between two polls.
     for (int i = 0; i < CALLS; ++i) {
-        if (!QTest::qWaitFor(
-                [&] {
-                    return rig.spy().count("signal_received_dialog") > i
-                        && rig.phone()->is_incoming_ringing();
-                },
-                5000))
+        if (!ringing(rig, i))
             break;
         const QString callId = rig.spy()
                                    .last("signal_received_dialog")
@@ -111,6 +120,42 @@ QVector<double> answer_latency()
             && message.header(QStringLiteral("CSeq")).endsWith(QStringLiteral("INVITE"))
             && requested.contains(callId))
             ms << (message.usecsSinceEpoch() - requested.take(callId)) / 1000.0;
+    }
+    return ms;
+}
+
+// INVITE sent -> 180 Ringing received, both as the caller (sipp) logged them: the time the
+// engine takes to notice a call that arrives while it idles. Each call is declined once it rings.
+QVector<double> ringing_latency()
+{
+    PhoneRig rig;
+    SippPeer registrar(SippScenario::registrar());
+    if (!rig.startRegistered(registrar))
+        return {};
+    SippPeer caller(SippScenario::caller(awaitAnswer(486) + pause(100), sdp()), 120);
+    caller.setCalls(CALLS);
+    caller.addArguments({ QStringLiteral("-l"), QStringLiteral("1") });
+    PhoneRig::aim(caller, registrar, QStringLiteral("2001"));
+    if (!caller.start())
+        return {};
+    for (int i = 0; i < CALLS; ++i) {
+        if (!ringing(rig, i))
+            break;
+        rig.phone()->request_hangup();
+        if (!QTest::qWaitFor([&] { return rig.spy().count("signal_dialog_end") > i; }, 5000))
+            break;
+        // The engine idles again before the next call, as an operator's phone does.
+        QTest::qWait(150);
+    }
+    caller.waitForFinished(20000);
+    QMap<QString, qint64> invited; // Call-ID -> INVITE sent
+    QVector<double> ms;
+    for (const SipMessage &message : caller.messages()) {
+        const QString callId = message.header(QStringLiteral("Call-ID"));
+        if (!message.received && message.isRequest(QStringLiteral("INVITE")))
+            invited.insert(callId, message.usecsSinceEpoch());
+        else if (message.received && message.isResponse(180) && invited.contains(callId))
+            ms << (message.usecsSinceEpoch() - invited.take(callId)) / 1000.0;
     }
     return ms;
 }
@@ -152,16 +197,21 @@ QVector<double> stop_with_silent_registrar()
     return ms;
 }
 
+// Registered and idle, 10 s. The event loop sleeps meanwhile (QTest::qWait would poll it).
 double idle_cpu_percent()
 {
     PhoneRig rig;
-    rig.startPhone();
+    SippPeer registrar(SippScenario::registrar());
+    if (!rig.startRegistered(registrar))
+        return -1;
     QTest::qWait(500);
     rusage before {};
     getrusage(RUSAGE_SELF, &before);
     QElapsedTimer wall;
     wall.start();
-    QTest::qWait(5000);
+    QEventLoop idle;
+    QTimer::singleShot(10000, &idle, &QEventLoop::quit);
+    idle.exec();
     rusage after {};
     getrusage(RUSAGE_SELF, &after);
     auto usecs = [](const timeval &t) { return t.tv_sec * 1000000.0 + t.tv_usec; };
@@ -175,21 +225,27 @@ double idle_cpu_percent()
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    const QVector<double> dial = dial_latency();
-    const QVector<double> answer = answer_latency();
-    QVector<double> create;
-    QVector<double> destroy;
-    core_lifetime(create, destroy);
-    const QVector<double> silentStop = stop_with_silent_registrar();
+    const bool idleOnly = app.arguments().value(1) == QLatin1String("idle");
+    QVector<double> dial, answer, ringing, create, destroy, silentStop;
+    if (!idleOnly) {
+        dial = dial_latency();
+        answer = answer_latency();
+        ringing = ringing_latency();
+        core_lifetime(create, destroy);
+        silentStop = stop_with_silent_registrar();
+    }
     const double idle = idle_cpu_percent();
 
-    std::printf("%-34s %10s %10s %6s\n", "engine", "median", "p95", "n");
-    print_row("request_dial -> INVITE at peer", dial, "ms");
-    print_row("request_answer -> 200 OK at peer", answer, "ms");
-    print_row("core creation (constructor)", create, "ms");
-    print_row("core destruction (stop + wait)", destroy, "ms");
-    print_row("stop, registrar silent", silentStop, "ms");
-    std::printf(
-        "%-34s %10.2f %10s %6s  %%CPU of one core (whole process, 5 s)\n", "idle engine", idle, "", "");
-    return dial.isEmpty() || answer.isEmpty() ? 1 : 0;
+    std::printf("%-34s %10s %10s %10s %6s\n", "engine", "median", "p95", "max", "n");
+    if (!idleOnly) {
+        print_row("request_dial -> INVITE at peer", dial, "ms");
+        print_row("request_answer -> 200 OK at peer", answer, "ms");
+        print_row("INVITE -> 180 Ringing at peer", ringing, "ms");
+        print_row("core creation (constructor)", create, "ms");
+        print_row("core destruction (stop + wait)", destroy, "ms");
+        print_row("stop, registrar silent", silentStop, "ms");
+    }
+    std::printf("%-34s %10.2f %10s %10s %6s  %%CPU of one core (whole process, 10 s)\n",
+        "idle engine, registered", idle, "", "", "");
+    return !idleOnly && (dial.isEmpty() || answer.isEmpty()) ? 1 : 0;
 }

@@ -372,6 +372,14 @@ void MainWindow::slot_phone_registration_state_change(QString state, QString use
     else if (state == REG_STATUS_UNREGISTER)
         ui->dialogStatus->setText(MSG_NOT_AUTHENTICATED);
     ui->userId->setText(userId);
+    // With a caller's page configured, the web engine starts once the bar is up and registered,
+    // when nothing else waits: the popup is built hidden, so the first caller's page comes as
+    // fast as later ones. Without one, the web engine never enters the process.
+    if (state == REG_STATUS_SUCCESSFUL && !m_remoteSite)
+        QTimer::singleShot(0, this, [this] {
+            if (!m_remoteSite && !m_store->get_outlink_settings().value(KEY_SIMPLE_URL).isEmpty())
+                create_remote_site();
+        });
     if (m_trayIcon)
         m_trayIcon->setToolTip(APP_TITLE + TEXT_TRAY_EXTENSION + userId);
 }
@@ -398,6 +406,15 @@ void MainWindow::show_remote_site(const QMap<QString, QString> &params)
     m_delayHiddenTimer->stop();
     if (m_remoteSiteAnimation)
         m_remoteSiteAnimation->stop();
+    create_remote_site();
+    m_remoteSite->set_webview_params(params);
+    m_remoteSite->move(m_remoteSiteX, m_remoteSiteShownY);
+    if (!m_remoteSite->isVisible())
+        m_remoteSite->show();
+}
+
+void MainWindow::create_remote_site()
+{
     if (!m_remoteSite) {
         m_remoteSite = new RemoteSite(this, m_phone, m_store);
         const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
@@ -413,10 +430,6 @@ void MainWindow::show_remote_site(const QMap<QString, QString> &params)
             &MainWindow::slot_set_not_delay_hidden_remote_window);
         connect(m_remoteSite, &RemoteSite::signal_dial_link, this, &MainWindow::slot_dial_link);
     }
-    m_remoteSite->set_webview_params(params);
-    m_remoteSite->move(m_remoteSiteX, m_remoteSiteShownY);
-    if (!m_remoteSite->isVisible())
-        m_remoteSite->show();
 }
 
 void MainWindow::show_incoming_window()

@@ -115,6 +115,8 @@ private:
     void remove_last_digit();
     QString elapsed_call_time() const;
     void show_remote_site(const QMap<QString, QString> &params);
+    // Builds the caller's page popup (hidden) and its slide-out, once.
+    void create_remote_site();
     void show_incoming_window();
     void slide_out_remote_site();
     void set_up_click_to_dial();

@@ -1,6 +1,7 @@
 #include "remotesite.h"
 #include "ui_remotesite.h"
 
+#include "callerpage.h"
 #include "constants.h"
 #include "dialrequest.h"
 #include "outlinkrequest.h"
@@ -11,48 +12,11 @@
 #include <QDebug>
 #include <QDesktopServices>
 #include <QShowEvent>
-#include <QWebEngineCertificateError>
-#include <QWebEngineHistory>
-#include <QWebEngineHttpRequest>
-#include <QWebEnginePage>
-#include <QWebEngineProfile>
-#include <QWebEngineView>
-
-#include <functional>
 
 namespace {
-const QByteArray CONTENT_TYPE = QByteArrayLiteral("Content-Type");
-const QByteArray FORM_CONTENT = QByteArrayLiteral("application/x-www-form-urlencoded");
-
-// A page that accepts every certificate error of the page and of its resources, and keeps phone
-// links for this phone: the web engine would hand them to the desktop's handler otherwise.
-class TrustingPage : public QWebEnginePage
-{
-public:
-    TrustingPage(QWebEngineProfile *profile, std::function<void(const QUrl &)> dial)
-        : QWebEnginePage(profile)
-        , m_dial(std::move(dial))
-    { }
-
-protected:
-    bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override
-    {
-        if (!DialRequest::is_dial_scheme(url.scheme()))
-            return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
-        m_dial(url);
-        return false;
-    }
-
-    bool certificateError(const QWebEngineCertificateError &error) override
-    {
-        qDebug() << "RemoteSite: certificate error accepted:" << error.url().host()
-                 << error.errorDescription();
-        return true;
-    }
-
-private:
-    std::function<void(const QUrl &)> m_dial;
-};
+// The web view's place in "frame", as the form had it.
+const QRect WEB_VIEW_GEOMETRY(10, 10, 381, 181);
+const QString WEB_VIEW_NAME = QStringLiteral("webView");
 } // namespace
 
 RemoteSite::RemoteSite(QWidget *parent, VelPhone *phone, VelData *data)
@@ -60,8 +24,7 @@ RemoteSite::RemoteSite(QWidget *parent, VelPhone *phone, VelData *data)
     , ui(new Ui::RemoteSite)
     , phone(phone)
     , data(data)
-    , profile(new QWebEngineProfile)
-    , page(nullptr)
+    , web(nullptr)
 {
     ui->setupUi(this);
 
@@ -78,27 +41,27 @@ RemoteSite::RemoteSite(QWidget *parent, VelPhone *phone, VelData *data)
              static_cast<QWidget *>(ui->siteDialogButton), static_cast<QWidget *>(ui->siteTerminateButton) })
         button->setCursor(Qt::PointingHandCursor);
 
-    page = new_page();
-    // The page starts empty; loading "about:blank" here would only add a finished signal
-    // that could arrive after the first call's page has begun to load.
-    ui->webView->setPage(page);
-    connect(ui->webView, &QWebEngineView::loadFinished, this, &RemoteSite::slot_load_finished);
-}
-
-QWebEnginePage *RemoteSite::new_page()
-{
-    // Phone links on the caller's page dial through the bar.
-    return new TrustingPage(
-        profile, [this](const QUrl &url) { emit signal_dial_link(url.toString(QUrl::FullyEncoded)); });
+    if (CallerPageFactory *factory = CallerPage::factory()) {
+        // Phone links on the caller's page dial through the bar.
+        web = factory->create(
+            ui->frame,
+            [this](const QUrl &url) {
+                if (!DialRequest::is_dial_scheme(url.scheme()))
+                    return false;
+                emit signal_dial_link(url.toString(QUrl::FullyEncoded));
+                return true;
+            },
+            [this] { slot_load_finished(); });
+        web->widget()->setObjectName(WEB_VIEW_NAME);
+        web->widget()->setGeometry(WEB_VIEW_GEOMETRY);
+        web->widget()->stackUnder(ui->progressBar);
+    }
 }
 
 RemoteSite::~RemoteSite()
 {
-    // The web engine requires the view and its page gone before their profile.
-    delete ui->webView;
-    delete page;
+    delete web;
     delete ui;
-    delete profile;
 }
 
 void RemoteSite::set_webview_params(QMap<QString, QString> params)
@@ -110,27 +73,11 @@ void RemoteSite::set_webview_params(QMap<QString, QString> params)
         = OutlinkRequest::placeholder_values(params, data->get_account_settings());
     const OutlinkRequest::SimpleRequest simple = OutlinkRequest::simple_request(outlink, values);
 
-    // Each call gets a page of its own, with a history of its own: the previous caller's page
-    // is then reachable neither by Back (menu, Alt+Left, the mouse's back button) nor by a
-    // script of the new page.
-    if (page->history()->count() > 0 || !page->url().isEmpty()) {
-        QWebEnginePage *previous = page;
-        page = new_page();
-        ui->webView->setPage(page);
-        delete previous;
-    }
-    if (simple.post) {
-        QWebEngineHttpRequest request(simple.url, QWebEngineHttpRequest::Post);
-        request.setPostData(simple.body);
-        // The web engine sends a POST body without any content type unless told.
-        if (!simple.body.isEmpty())
-            request.setHeader(CONTENT_TYPE, FORM_CONTENT);
-        ui->webView->load(request);
-    } else {
-        ui->webView->load(QWebEngineHttpRequest(simple.url));
-    }
+    if (web)
+        web->load(simple.url, simple.post, simple.body);
 
-    ui->webView->hide();
+    if (web)
+        web->widget()->hide();
     ui->progressBar->show();
 
     detail_url = OutlinkRequest::detail_url(detail_url, outlink, values);
@@ -174,5 +121,6 @@ void RemoteSite::slot_dialog_detail_button_clicked()
 void RemoteSite::slot_load_finished()
 {
     ui->progressBar->hide();
-    ui->webView->show();
+    if (web)
+        web->widget()->show();
 }

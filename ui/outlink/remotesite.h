@@ -8,20 +8,20 @@ namespace Ui {
 class RemoteSite;
 }
 
-class QWebEnginePage;
-class QWebEngineProfile;
+class CallerPageView;
 class VelData;
 class VelPhone;
 
 // The popup at the lower right of the screen that shows the caller's page of the call
 // centre's web application during an incoming call, with the answer, detail and hang-up
-// buttons. The main window creates it on the first call that has an outlink page, places,
-// shows and slides it out; the window itself only loads the page and serves its buttons.
+// buttons. The main window creates it, hidden, once the phone is registered (or on the first
+// call that has an outlink page), places, shows and slides it out; the window itself only loads
+// the page and serves its buttons.
 //
-// The embedded web engine runs in its own helper processes, which start when this window is
-// constructed (not before). The window keeps its own off-the-record profile, so nothing of the
-// pages (cookies, cache) is written to disk, and accepts every certificate error: the call
-// centres' servers commonly use self-signed certificates.
+// The embedded web engine (a plugin, see callerpage.h) runs in its own helper processes, which
+// start when this window is constructed (not before). The window keeps its own off-the-record
+// profile, so nothing of the pages (cookies, cache) is written to disk, and accepts every
+// certificate error: the call centres' servers commonly use self-signed certificates.
 class RemoteSite : public QWidget
 {
     Q_OBJECT
@@ -55,12 +55,10 @@ private slots:
     void slot_load_finished();
 
 private:
-    QWebEnginePage *new_page();
-
     Ui::RemoteSite *ui;
     VelPhone *phone;
     VelData *data;
     QString detail_url;
-    QWebEngineProfile *profile;
-    QWebEnginePage *page;
+    // The web view "webView" in "frame"; null when the web engine plugin is missing.
+    CallerPageView *web;
 };

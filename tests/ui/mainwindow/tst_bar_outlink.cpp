@@ -1,7 +1,8 @@
 // The bar with the caller's page: real calls from sipp pop up the remote site window at the
 // lower right, the page is requested from a local web server, and the popup slides out after
 // the call — after the stored delay, or at once after a hang-up from its button — and comes
-// back at once for the next caller. Without an outlink page the plain incoming window shows.
+// back at once for the next caller. Without an outlink page the plain incoming window shows,
+// and the web engine is never loaded.
 #include "barfixture.h"
 #include "httptestserver.h"
 #include "sipppeer.h"
@@ -99,6 +100,13 @@ private:
             { QStringLiteral("simpleParams"), QStringLiteral("tel=%CallerID%") } };
     }
 
+    // Whether the web engine's libraries are mapped into this process.
+    static bool webEngineLoaded()
+    {
+        QFile maps(QStringLiteral("/proc/self/maps"));
+        return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libQt5WebEngineCore");
+    }
+
 private slots:
     void init()
     {
@@ -113,6 +121,28 @@ private slots:
         delete m_registrar;
         m_registrar = nullptr;
         delete m_web;
+    }
+
+    // First of all: once loaded, the web engine stays in the process.
+    void webEngineLoadedOnlyWithCallerPage()
+    {
+        startBar({}, QStringLiteral("0"));
+        // A warm-up would start on the event-loop pass after the registration.
+        QTest::qWait(200);
+        QVERIFY(!webEngineLoaded());
+        QVERIFY(!site());
+        delete m_bar;
+        m_bar = nullptr;
+        delete m_registrar;
+        m_registrar = nullptr;
+
+        // With a caller's page, the popup and its web engine are there before the first call,
+        // and nothing shows.
+        startBar(outlinkPage(), QStringLiteral("0"));
+        QTRY_VERIFY_WITH_TIMEOUT(site(), WAIT);
+        QVERIFY(webEngineLoaded());
+        QVERIFY(site()->isHidden());
+        QVERIFY(m_web->requests("/popup").isEmpty());
     }
 
     void popupStaysForTheDelayThenSlidesOut()
