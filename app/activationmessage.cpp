@@ -1,4 +1,4 @@
-#include "activationmessage.h"
+#include "app/activationmessage.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

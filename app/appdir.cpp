@@ -1,6 +1,6 @@
-#include "appdir.h"
+#include "app/appdir.h"
 
-#include "constants.h"
+#include "app/constants.h"
 
 #include <QCoreApplication>
 #include <QDir>

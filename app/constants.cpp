@@ -1,4 +1,4 @@
-#include "constants.h"
+#include "app/constants.h"
 
 namespace {
 // A button style: normal, hover and pressed images, in that order.

@@ -1,6 +1,6 @@
-#include "mainwindow.h"
-#include "singleinstance.h"
-#include "supervisor.h"
+#include "app/singleinstance.h"
+#include "app/supervisor.h"
+#include "ui/mainwindow/mainwindow.h"
 
 #include <cstdlib>
 #include <unistd.h>

@@ -1,10 +1,10 @@
-#include "singleinstance.h"
+#include "app/singleinstance.h"
 
-#include "activationmessage.h"
-#include "constants.h"
-#include "dialrequest.h"
-#include "velclient.h"
-#include "velserver.h"
+#include "app/activationmessage.h"
+#include "app/constants.h"
+#include "app/dialrequest.h"
+#include "app/velclient.h"
+#include "app/velserver.h"
 
 #include <QApplication>
 #include <QDir>

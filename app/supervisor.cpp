@@ -1,6 +1,6 @@
-#include "supervisor.h"
+#include "app/supervisor.h"
 
-#include "vellogger.h"
+#include "app/vellogger.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "velclient.h"
+#include "app/velclient.h"
 
 #include <QLocalSocket>
 

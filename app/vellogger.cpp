@@ -1,7 +1,7 @@
-#include "vellogger.h"
+#include "app/vellogger.h"
 
-#include "appdir.h"
-#include "constants.h"
+#include "app/appdir.h"
+#include "app/constants.h"
 
 #include <QDateTime>
 #include <QDebug>

@@ -1,7 +1,7 @@
-#include "velserver.h"
+#include "app/velserver.h"
 
-#include "activationmessage.h"
-#include "vellogger.h"
+#include "app/activationmessage.h"
+#include "app/vellogger.h"
 
 #include <QLocalServer>
 #include <QLocalSocket>

@@ -1,4 +1,4 @@
-#include "sipbind.h"
+#include "phone/sipbind.h"
 
 #include <netdb.h>
 #include <sys/socket.h>

@@ -1,4 +1,4 @@
-#include "sipsocket.h"
+#include "phone/sipsocket.h"
 
 #include <cstdlib>
 

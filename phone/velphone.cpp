@@ -1,12 +1,12 @@
-#include "velphone.h"
-#include "settingskeys.h"
-#include "sipbind.h"
-#include "sipsocket.h"
+#include "phone/velphone.h"
+#include "phone/sipbind.h"
+#include "phone/sipsocket.h"
+#include "store/settingskeys.h"
 
-#include "appdir.h"
-#include "constants.h"
-#include "veldata.h"
-#include "vellogger.h"
+#include "app/appdir.h"
+#include "app/constants.h"
+#include "app/vellogger.h"
+#include "store/veldata.h"
 
 #include <QDate>
 #include <QDebug>

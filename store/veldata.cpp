@@ -1,9 +1,9 @@
-#include "veldata.h"
-#include "settingskeys.h"
+#include "store/veldata.h"
+#include "store/settingskeys.h"
 
-#include "appdir.h"
-#include "constants.h"
-#include "vellogger.h"
+#include "app/appdir.h"
+#include "app/constants.h"
+#include "app/vellogger.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,12 +2,12 @@
 // for every call) on a private desktop; a second start with a tel: link, without a display as a
 // URL handler starts it, is timed from its spawn to the INVITE that sipp logs, and to its own
 // exit. Ten runs, one after another with the bar idle in between.
-#include "benchutil.h"
-#include "desktop.h"
-#include "e2esupport.h"
-#include "sipppeer.h"
-#include "sipscenario.h"
-#include "tarselapp.h"
+#include "bench/app/benchutil.h"
+#include "tests/e2e/desktop.h"
+#include "tests/e2e/e2esupport.h"
+#include "tests/e2e/tarselapp.h"
+#include "tests/support/sipppeer.h"
+#include "tests/support/sipscenario.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -1,8 +1,8 @@
 // Saving 20 account keys: first save (inserts) and later saves (updates).
-#include "appdir.h"
-#include "benchutil.h"
-#include "constants.h"
-#include "veldata.h"
+#include "app/appdir.h"
+#include "app/constants.h"
+#include "bench/app/benchutil.h"
+#include "store/veldata.h"
 
 #include <QCoreApplication>
 #include <QDir>

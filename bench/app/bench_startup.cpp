@@ -1,11 +1,11 @@
 // Time from process start to the event loop running, with the real main window, for an empty
 // settings table and for one with 1,000 rows. The parent spawns itself as a child that prints
 // "ready" from the first event-loop pass; the parent measures from the spawn to that line.
-#include "appdir.h"
-#include "benchutil.h"
-#include "constants.h"
-#include "mainwindow.h"
-#include "veldata.h"
+#include "app/appdir.h"
+#include "app/constants.h"
+#include "bench/app/benchutil.h"
+#include "store/veldata.h"
+#include "ui/mainwindow/mainwindow.h"
 
 #include <QApplication>
 #include <QDir>

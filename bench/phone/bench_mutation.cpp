@@ -4,7 +4,7 @@
 // engine process's resident memory; asserts nothing.
 //   bench_mutation [messages=3000] [seed=1] [gap ms=5]
 // Needs PULSE_SERVER like the tests (scripts/bench-all sets one up).
-#include "mutationrun.h"
+#include "tests/phone/mutationrun.h"
 
 #include <QCoreApplication>
 #include <QFile>

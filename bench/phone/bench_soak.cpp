@@ -2,10 +2,10 @@
 // time; the phone answers two calls of three (the caller hangs up after a moment) and refuses
 // the third as busy. Every 100 calls it prints the process's resident memory, threads, open
 // descriptors and the calls ended so far. Usage: bench_soak [calls] (default 600).
-#include "phonerig.h"
-#include "sipscenario.h"
+#include "tests/phone/phonerig.h"
+#include "tests/support/sipscenario.h"
 
-#include "velphone.h"
+#include "phone/velphone.h"
 
 #include <QCoreApplication>
 #include <QDir>

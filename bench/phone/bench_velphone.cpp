@@ -3,10 +3,10 @@
 // time, stopping while the registrar is silent, and the process's CPU use while the engine idles
 // registered. Prints a table; asserts nothing.
 //     bench_velphone [idle]     (idle: the idle CPU figure only)
-#include "phonerig.h"
-#include "sipscenario.h"
+#include "tests/phone/phonerig.h"
+#include "tests/support/sipscenario.h"
 
-#include "velphone.h"
+#include "phone/velphone.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

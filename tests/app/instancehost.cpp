@@ -6,9 +6,9 @@
 //   --supervised    the start-up runs under the supervisor, as the program's does
 //   --appdir DIR    the application directory (its log receives the supervisor's lines)
 //   --exit N        the event loop ends with status N right after "ready"
-#include "appdir.h"
-#include "singleinstance.h"
-#include "supervisor.h"
+#include "app/appdir.h"
+#include "app/singleinstance.h"
+#include "app/supervisor.h"
 
 #include <QApplication>
 #include <QTimer>

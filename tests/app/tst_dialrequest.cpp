@@ -1,4 +1,4 @@
-#include "dialrequest.h"
+#include "app/dialrequest.h"
 
 #include <QtTest>
 

@@ -1,11 +1,11 @@
-#include "activationmessage.h"
-#include "appdir.h"
-#include "constants.h"
-#include "singleinstance.h"
-#include "supervisor.h"
-#include "velclient.h"
-#include "vellogger.h"
-#include "velserver.h"
+#include "app/activationmessage.h"
+#include "app/appdir.h"
+#include "app/constants.h"
+#include "app/singleinstance.h"
+#include "app/supervisor.h"
+#include "app/velclient.h"
+#include "app/vellogger.h"
+#include "app/velserver.h"
 
 #include <QDir>
 #include <QElapsedTimer>

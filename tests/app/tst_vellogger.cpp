@@ -1,6 +1,6 @@
-#include "appdir.h"
-#include "constants.h"
-#include "vellogger.h"
+#include "app/appdir.h"
+#include "app/constants.h"
+#include "app/vellogger.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "desktop.h"
+#include "tests/e2e/desktop.h"
 
-#include "e2esupport.h"
+#include "tests/e2e/e2esupport.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

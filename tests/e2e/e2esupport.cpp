@@ -1,13 +1,13 @@
-#include "e2esupport.h"
+#include "tests/e2e/e2esupport.h"
 
-#include "desktop.h"
-#include "screenpoints.h"
-#include "sipppeer.h"
-#include "sipscenario.h"
-#include "tarselapp.h"
+#include "tests/e2e/desktop.h"
+#include "tests/e2e/screenpoints.h"
+#include "tests/e2e/tarselapp.h"
+#include "tests/support/sipppeer.h"
+#include "tests/support/sipscenario.h"
 
-#include "constants.h"
-#include "veldata.h"
+#include "app/constants.h"
+#include "store/veldata.h"
 
 #include <QColor>
 #include <QFile>

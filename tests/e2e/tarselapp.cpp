@@ -1,8 +1,8 @@
-#include "tarselapp.h"
+#include "tests/e2e/tarselapp.h"
 
-#include "desktop.h"
+#include "tests/e2e/desktop.h"
 
-#include "constants.h"
+#include "app/constants.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -3,16 +3,16 @@
 // page slides away), a caller turned down from the page, and the history window listing the
 // three calls in their tabs. Every check is on what the peers received, what the program wrote
 // and what the screen shows.
-#include "desktop.h"
-#include "e2esupport.h"
-#include "screenpoints.h"
-#include "tarselapp.h"
+#include "tests/e2e/desktop.h"
+#include "tests/e2e/e2esupport.h"
+#include "tests/e2e/screenpoints.h"
+#include "tests/e2e/tarselapp.h"
 
-#include "constants.h"
-#include "httptestserver.h"
-#include "sipppeer.h"
-#include "sipscenario.h"
-#include "veldata.h"
+#include "app/constants.h"
+#include "store/veldata.h"
+#include "tests/support/http/httptestserver.h"
+#include "tests/support/sipppeer.h"
+#include "tests/support/sipscenario.h"
 
 #include <QtTest>
 

@@ -3,18 +3,18 @@
 // a link in the caller's page is dialled without leaving the popup, and a first start with a link
 // dials once registered. What counts is the INVITE at the registrar, the REFER at a transferred
 // caller, the log and the exit status of the second start.
-#include "desktop.h"
-#include "e2esupport.h"
-#include "screenpoints.h"
-#include "tarselapp.h"
+#include "tests/e2e/desktop.h"
+#include "tests/e2e/e2esupport.h"
+#include "tests/e2e/screenpoints.h"
+#include "tests/e2e/tarselapp.h"
 
-#include "constants.h"
-#include "dialrequest.h"
-#include "httptestserver.h"
-#include "settingskeys.h"
-#include "sipppeer.h"
-#include "sipscenario.h"
-#include "veldata.h"
+#include "app/constants.h"
+#include "app/dialrequest.h"
+#include "store/settingskeys.h"
+#include "store/veldata.h"
+#include "tests/support/http/httptestserver.h"
+#include "tests/support/sipppeer.h"
+#include "tests/support/sipscenario.h"
 
 #include <QFile>
 #include <QTemporaryDir>

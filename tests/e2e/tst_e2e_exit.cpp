@@ -1,14 +1,14 @@
 // Leaving the program in the middle of a call: after "はい" in the exit confirmation the caller
 // gets a BYE, the registrar an un-REGISTER, and the process ends with status 0.
-#include "desktop.h"
-#include "e2esupport.h"
-#include "screenpoints.h"
-#include "tarselapp.h"
+#include "tests/e2e/desktop.h"
+#include "tests/e2e/e2esupport.h"
+#include "tests/e2e/screenpoints.h"
+#include "tests/e2e/tarselapp.h"
 
-#include "constants.h"
-#include "sipppeer.h"
-#include "sipscenario.h"
-#include "veldata.h"
+#include "app/constants.h"
+#include "store/veldata.h"
+#include "tests/support/sipppeer.h"
+#include "tests/support/sipscenario.h"
 
 #include <QtTest>
 

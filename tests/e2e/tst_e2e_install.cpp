@@ -2,15 +2,15 @@
 // prepared with sqlite3 from docs/example-settings.sql, then the installed program started by
 // an operator. It must find its sounds and settings there and register with the prepared
 // account.
-#include "desktop.h"
-#include "e2esupport.h"
-#include "screenpoints.h"
-#include "tarselapp.h"
+#include "tests/e2e/desktop.h"
+#include "tests/e2e/e2esupport.h"
+#include "tests/e2e/screenpoints.h"
+#include "tests/e2e/tarselapp.h"
 
-#include "constants.h"
-#include "sipppeer.h"
-#include "sipscenario.h"
-#include "veldata.h"
+#include "app/constants.h"
+#include "store/veldata.h"
+#include "tests/support/sipppeer.h"
+#include "tests/support/sipscenario.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,17 +1,17 @@
 // The program's life as an operator sees it on a new machine: the first start asks for the
 // account, the account typed in registers, a second start only brings the bar back, and the
 // exit command asks first and then leaves the SIP server properly.
-#include "desktop.h"
-#include "e2esupport.h"
-#include "screenpoints.h"
-#include "tarselapp.h"
+#include "tests/e2e/desktop.h"
+#include "tests/e2e/e2esupport.h"
+#include "tests/e2e/screenpoints.h"
+#include "tests/e2e/tarselapp.h"
 
-#include "constants.h"
-#include "hostilesip.h"
-#include "httptestserver.h"
-#include "sipppeer.h"
-#include "sipscenario.h"
-#include "veldata.h"
+#include "app/constants.h"
+#include "store/veldata.h"
+#include "tests/support/hostilesip.h"
+#include "tests/support/http/httptestserver.h"
+#include "tests/support/sipppeer.h"
+#include "tests/support/sipscenario.h"
 
 #include <QDir>
 #include <QElapsedTimer>

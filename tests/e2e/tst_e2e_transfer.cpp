@@ -2,15 +2,15 @@
 // incoming popup): a blind transfer (hold, type the target, transfer) and an attended one (hold,
 // call the target, talk, transfer). What counts is what the callers' side receives: the hold,
 // the REFER with the right target, and the end of the operator's part of the call.
-#include "desktop.h"
-#include "e2esupport.h"
-#include "screenpoints.h"
-#include "tarselapp.h"
+#include "tests/e2e/desktop.h"
+#include "tests/e2e/e2esupport.h"
+#include "tests/e2e/screenpoints.h"
+#include "tests/e2e/tarselapp.h"
 
-#include "constants.h"
-#include "sipppeer.h"
-#include "sipscenario.h"
-#include "veldata.h"
+#include "app/constants.h"
+#include "store/veldata.h"
+#include "tests/support/sipppeer.h"
+#include "tests/support/sipscenario.h"
 
 #include <QUrl>
 #include <QtTest>

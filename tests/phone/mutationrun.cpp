@@ -1,13 +1,13 @@
-#include "mutationrun.h"
+#include "tests/phone/mutationrun.h"
 
-#include "hostilesip.h"
-#include "phonerig.h"
-#include "sipscenario.h"
+#include "tests/phone/phonerig.h"
+#include "tests/support/hostilesip.h"
+#include "tests/support/sipscenario.h"
 
-#include "appdir.h"
-#include "supervisor.h"
-#include "veldata.h"
-#include "vellogger.h"
+#include "app/appdir.h"
+#include "app/supervisor.h"
+#include "app/vellogger.h"
+#include "store/veldata.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>

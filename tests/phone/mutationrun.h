@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sipppeer.h"
+#include "tests/support/sipppeer.h"
 
 #include <QProcess>
 #include <QString>

@@ -1,11 +1,11 @@
 // The engine alone in a process of its own, run by the supervisor as the program runs: for the
 // tests and benchmarks that crash the SIP library on purpose. Usage: phonehost APPDIR, where
 // APPDIR holds a database with the account. It runs until it is ended by a signal.
-#include "appdir.h"
-#include "supervisor.h"
-#include "veldata.h"
-#include "vellogger.h"
-#include "velphone.h"
+#include "app/appdir.h"
+#include "app/supervisor.h"
+#include "app/vellogger.h"
+#include "phone/velphone.h"
+#include "store/veldata.h"
 
 #include <QCoreApplication>
 

@@ -1,10 +1,10 @@
-#include "phonerig.h"
+#include "tests/phone/phonerig.h"
 
-#include "appdir.h"
-#include "constants.h"
-#include "veldata.h"
-#include "vellogger.h"
-#include "velphone.h"
+#include "app/appdir.h"
+#include "app/constants.h"
+#include "app/vellogger.h"
+#include "phone/velphone.h"
+#include "store/veldata.h"
 
 #include <QDir>
 #include <QRegularExpression>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "kamailiopeer.h"
-#include "signallog.h"
-#include "sipppeer.h"
+#include "tests/support/kamailiopeer.h"
+#include "tests/support/signallog.h"
+#include "tests/support/sipppeer.h"
 
 #include <QMap>
 #include <QScopedPointer>

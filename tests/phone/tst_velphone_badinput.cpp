@@ -1,9 +1,9 @@
-#include "mutationrun.h"
-#include "phonerig.h"
-#include "sipscenario.h"
+#include "tests/phone/mutationrun.h"
+#include "tests/phone/phonerig.h"
+#include "tests/support/sipscenario.h"
 
-#include "constants.h"
-#include "velphone.h"
+#include "app/constants.h"
+#include "phone/velphone.h"
 
 #include <QNetworkDatagram>
 #include <QUdpSocket>

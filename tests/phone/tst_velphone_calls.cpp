@@ -1,9 +1,9 @@
-#include "phonerig.h"
-#include "rtpsink.h"
-#include "sipscenario.h"
+#include "tests/phone/phonerig.h"
+#include "tests/support/rtpsink.h"
+#include "tests/support/sipscenario.h"
 
-#include "constants.h"
-#include "velphone.h"
+#include "app/constants.h"
+#include "phone/velphone.h"
 
 #include <QtTest>
 

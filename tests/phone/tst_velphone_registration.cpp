@@ -1,12 +1,12 @@
-#include "phonerig.h"
-#include "rtpsink.h"
-#include "sipscenario.h"
+#include "tests/phone/phonerig.h"
+#include "tests/support/rtpsink.h"
+#include "tests/support/sipscenario.h"
 
-#include "appdir.h"
-#include "constants.h"
-#include "veldata.h"
-#include "vellogger.h"
-#include "velphone.h"
+#include "app/appdir.h"
+#include "app/constants.h"
+#include "app/vellogger.h"
+#include "phone/velphone.h"
+#include "store/veldata.h"
 
 #include <QDir>
 #include <QUdpSocket>

@@ -1,13 +1,13 @@
-#include "kamailiopeer.h"
-#include "linphonecpeer.h"
-#include "loopbackcapture.h"
-#include "phonerig.h"
-#include "rtpsink.h"
-#include "sipscenario.h"
+#include "tests/phone/phonerig.h"
+#include "tests/support/kamailiopeer.h"
+#include "tests/support/linphonecpeer.h"
+#include "tests/support/loopbackcapture.h"
+#include "tests/support/rtpsink.h"
+#include "tests/support/sipscenario.h"
 
-#include "constants.h"
-#include "veldata.h"
-#include "velphone.h"
+#include "app/constants.h"
+#include "phone/velphone.h"
+#include "store/veldata.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
-#include "phonerig.h"
-#include "sipscenario.h"
+#include "tests/phone/phonerig.h"
+#include "tests/support/sipscenario.h"
 
-#include "constants.h"
-#include "velphone.h"
+#include "app/constants.h"
+#include "phone/velphone.h"
 
 #include <QtTest>
 

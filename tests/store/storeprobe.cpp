@@ -1,7 +1,7 @@
 // storeprobe APPDIR save CATEGORY KEY VALUE  -> prints "saved" or "not saved"
 // storeprobe APPDIR get CATEGORY KEY         -> prints the value
-#include "appdir.h"
-#include "veldata.h"
+#include "app/appdir.h"
+#include "store/veldata.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

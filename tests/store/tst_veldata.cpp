@@ -1,7 +1,7 @@
-#include "appdir.h"
-#include "constants.h"
-#include "veldata.h"
-#include "vellogger.h"
+#include "app/appdir.h"
+#include "app/constants.h"
+#include "app/vellogger.h"
+#include "store/veldata.h"
 
 #include <QDir>
 #include <QFile>

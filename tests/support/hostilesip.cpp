@@ -1,4 +1,4 @@
-#include "hostilesip.h"
+#include "tests/support/hostilesip.h"
 
 #include <QFile>
 #include <QHostAddress>

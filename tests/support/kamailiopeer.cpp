@@ -1,6 +1,6 @@
-#include "kamailiopeer.h"
+#include "tests/support/kamailiopeer.h"
 
-#include "sipppeer.h"
+#include "tests/support/sipppeer.h"
 
 #include <QDeadlineTimer>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "linphonecpeer.h"
+#include "tests/support/linphonecpeer.h"
 
-#include "sipppeer.h"
+#include "tests/support/sipppeer.h"
 
 #include <QDeadlineTimer>
 #include <QFile>

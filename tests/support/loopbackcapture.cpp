@@ -1,6 +1,6 @@
-#include "loopbackcapture.h"
+#include "tests/support/loopbackcapture.h"
 
-#include "sipppeer.h"
+#include "tests/support/sipppeer.h"
 
 #include <QDeadlineTimer>
 

@@ -1,4 +1,4 @@
-#include "rtpsink.h"
+#include "tests/support/rtpsink.h"
 
 #include <QNetworkDatagram>
 

@@ -1,4 +1,4 @@
-#include "signallog.h"
+#include "tests/support/signallog.h"
 
 #include <QMetaMethod>
 

@@ -1,4 +1,4 @@
-#include "sipppeer.h"
+#include "tests/support/sipppeer.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "sipscenario.h"
+#include "tests/support/sipscenario.h"
 
 #include <QRegularExpression>
 #include <QStringList>

@@ -1,7 +1,7 @@
-#include "historyitemdelegate.h"
+#include "ui/history/historyitemdelegate.h"
 
-#include "constants.h"
-#include "veldata.h"
+#include "app/constants.h"
+#include "store/veldata.h"
 
 #include <QAction>
 #include <QCursor>

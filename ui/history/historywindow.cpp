@@ -1,9 +1,9 @@
-#include "historywindow.h"
+#include "ui/history/historywindow.h"
 #include "ui_historywindow.h"
 
-#include "constants.h"
-#include "historyitemdelegate.h"
-#include "veldata.h"
+#include "app/constants.h"
+#include "store/veldata.h"
+#include "ui/history/historyitemdelegate.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>

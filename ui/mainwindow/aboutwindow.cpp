@@ -1,8 +1,8 @@
-#include "aboutwindow.h"
+#include "ui/mainwindow/aboutwindow.h"
 #include "ui_aboutwindow.h"
 
-#include "constants.h"
-#include "labelfit.h"
+#include "app/constants.h"
+#include "ui/mainwindow/labelfit.h"
 
 #include <QDate>
 

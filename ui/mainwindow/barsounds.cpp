@@ -1,10 +1,10 @@
-#include "barsounds.h"
-#include "settingskeys.h"
-#include "wavsound.h"
+#include "ui/mainwindow/barsounds.h"
+#include "store/settingskeys.h"
+#include "ui/mainwindow/wavsound.h"
 
-#include "constants.h"
-#include "veldata.h"
-#include "vellogger.h"
+#include "app/constants.h"
+#include "app/vellogger.h"
+#include "store/veldata.h"
 
 #include <QAudioOutput>
 #include <QDebug>

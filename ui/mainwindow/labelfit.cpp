@@ -1,4 +1,4 @@
-#include "labelfit.h"
+#include "ui/mainwindow/labelfit.h"
 
 #include <QFontMetrics>
 #include <QLabel>

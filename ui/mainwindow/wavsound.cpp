@@ -1,4 +1,4 @@
-#include "wavsound.h"
+#include "ui/mainwindow/wavsound.h"
 
 #include <QFile>
 #include <QProcess>

@@ -1,8 +1,8 @@
-#include "operatorlogin.h"
+#include "ui/operator/operatorlogin.h"
 #include "ui_operatorlogin.h"
 
-#include "constants.h"
-#include "messagebox.h"
+#include "app/constants.h"
+#include "app/messagebox.h"
 
 OperatorLogin::OperatorLogin(QWidget *parent)
     : QWidget(parent)

@@ -1,12 +1,12 @@
-#include "operatorstatus.h"
-#include "settingskeys.h"
+#include "ui/operator/operatorstatus.h"
+#include "store/settingskeys.h"
 
-#include "constants.h"
-#include "messagebox.h"
-#include "operatorlogin.h"
-#include "veldata.h"
-#include "vellogger.h"
-#include "velphone.h"
+#include "app/constants.h"
+#include "app/messagebox.h"
+#include "app/vellogger.h"
+#include "phone/velphone.h"
+#include "store/veldata.h"
+#include "ui/operator/operatorlogin.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -1,4 +1,4 @@
-#include "callerpage.h"
+#include "ui/outlink/callerpage.h"
 
 #include <QCoreApplication>
 #include <QDebug>

@@ -1,8 +1,8 @@
-#include "dialogincommingwindow.h"
+#include "ui/outlink/dialogincommingwindow.h"
 #include "ui_dialogincommingwindow.h"
 
-#include "constants.h"
-#include "velphone.h"
+#include "app/constants.h"
+#include "phone/velphone.h"
 
 #include <QDesktopServices>
 #include <QShowEvent>

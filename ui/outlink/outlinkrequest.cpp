@@ -1,7 +1,7 @@
-#include "outlinkrequest.h"
+#include "ui/outlink/outlinkrequest.h"
 
-#include "constants.h"
-#include "settingskeys.h"
+#include "app/constants.h"
+#include "store/settingskeys.h"
 
 #include <QStringList>
 #include <QVector>

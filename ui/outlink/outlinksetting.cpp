@@ -1,10 +1,10 @@
-#include "outlinksetting.h"
+#include "ui/outlink/outlinksetting.h"
 #include "ui_outlinksetting.h"
 
-#include "constants.h"
-#include "messagebox.h"
-#include "settingskeys.h"
-#include "veldata.h"
+#include "app/constants.h"
+#include "app/messagebox.h"
+#include "store/settingskeys.h"
+#include "store/veldata.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -1,13 +1,13 @@
-#include "remotesite.h"
+#include "ui/outlink/remotesite.h"
 #include "ui_remotesite.h"
 
-#include "callerpage.h"
-#include "constants.h"
-#include "dialrequest.h"
-#include "outlinkrequest.h"
-#include "settingskeys.h"
-#include "veldata.h"
-#include "velphone.h"
+#include "app/constants.h"
+#include "app/dialrequest.h"
+#include "phone/velphone.h"
+#include "store/settingskeys.h"
+#include "store/veldata.h"
+#include "ui/outlink/callerpage.h"
+#include "ui/outlink/outlinkrequest.h"
 
 #include <QDebug>
 #include <QDesktopServices>

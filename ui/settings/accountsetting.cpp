@@ -1,11 +1,11 @@
-#include "accountsetting.h"
-#include "settingskeys.h"
+#include "ui/settings/accountsetting.h"
+#include "store/settingskeys.h"
 #include "ui_accountsetting.h"
 
-#include "constants.h"
-#include "messagebox.h"
-#include "veldata.h"
-#include "velphone.h"
+#include "app/constants.h"
+#include "app/messagebox.h"
+#include "phone/velphone.h"
+#include "store/veldata.h"
 
 #include <QCloseEvent>
 #include <QShowEvent>

@@ -1,5 +1,5 @@
-#include "devicechoice.h"
-#include "settingskeys.h"
+#include "ui/settings/devicechoice.h"
+#include "store/settingskeys.h"
 
 #include <QComboBox>
 

@@ -1,11 +1,11 @@
-#include "othersetting.h"
+#include "ui/settings/othersetting.h"
 #include "ui_othersetting.h"
 
-#include "constants.h"
-#include "devicechoice.h"
-#include "messagebox.h"
-#include "veldata.h"
-#include "velphone.h"
+#include "app/constants.h"
+#include "app/messagebox.h"
+#include "phone/velphone.h"
+#include "store/veldata.h"
+#include "ui/settings/devicechoice.h"
 
 #include <QCloseEvent>
 #include <QShowEvent>

@@ -1,4 +1,4 @@
-#include "portvalidator.h"
+#include "ui/settings/portvalidator.h"
 
 namespace {
 constexpr int MAX_PORT = 65535;

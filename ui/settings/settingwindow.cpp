@@ -1,13 +1,13 @@
-#include "settingwindow.h"
-#include "settingskeys.h"
+#include "ui/settings/settingwindow.h"
+#include "store/settingskeys.h"
 #include "ui_settingwindow.h"
 
-#include "constants.h"
-#include "devicechoice.h"
-#include "messagebox.h"
-#include "portvalidator.h"
-#include "veldata.h"
-#include "velphone.h"
+#include "app/constants.h"
+#include "app/messagebox.h"
+#include "phone/velphone.h"
+#include "store/veldata.h"
+#include "ui/settings/devicechoice.h"
+#include "ui/settings/portvalidator.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -6,12 +6,12 @@
 //     daemon, with the sink at its default latency and at 20 ms;
 //   - the resident memory of such a child, idle (account set, nobody answers) and registered
 //     (at a local sipp registrar).
-#include "appdir.h"
-#include "benchutil.h"
-#include "constants.h"
-#include "mainwindow.h"
-#include "soundserver.h"
-#include "veldata.h"
+#include "app/appdir.h"
+#include "app/constants.h"
+#include "bench/app/benchutil.h"
+#include "store/veldata.h"
+#include "tests/ui/mainwindow/soundserver.h"
+#include "ui/mainwindow/mainwindow.h"
 
 #include <QApplication>
 #include <QDir>

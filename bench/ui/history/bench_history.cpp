@@ -2,10 +2,10 @@
 // the time to open the window, to switch tabs, to add a call with add_history (the insert and
 // the refresh of the four tabs), to scroll a tab to its end, and the resident memory across
 // 1,000 adds.
-#include "appdir.h"
-#include "benchutil.h"
-#include "historywindow.h"
-#include "veldata.h"
+#include "app/appdir.h"
+#include "bench/app/benchutil.h"
+#include "store/veldata.h"
+#include "ui/history/historywindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -6,15 +6,15 @@
 //
 // Needs the test set-up's private PulseAudio (PULSE_SERVER), like the engine tests:
 //     bench_outlink [calls]
-#include "benchutil.h"
-#include "outlinktestmain.h"
-#include "phonerig.h"
-#include "sipscenario.h"
+#include "bench/app/benchutil.h"
+#include "tests/phone/phonerig.h"
+#include "tests/support/sipscenario.h"
+#include "tests/ui/outlink/outlinktestmain.h"
 
-#include "httptestserver.h"
-#include "remotesite.h"
-#include "veldata.h"
-#include "velphone.h"
+#include "phone/velphone.h"
+#include "store/veldata.h"
+#include "tests/support/http/httptestserver.h"
+#include "ui/outlink/remotesite.h"
 
 #include <QDir>
 #include <QEventLoop>

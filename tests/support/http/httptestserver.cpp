@@ -1,4 +1,4 @@
-#include "httptestserver.h"
+#include "tests/support/http/httptestserver.h"
 
 #include <QFile>
 #include <QPointer>

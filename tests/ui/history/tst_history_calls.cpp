@@ -1,17 +1,17 @@
 // Real calls from and to sipp on 127.0.0.1 through the bar and its engine: every call that
 // ends appears in the right tabs of the bar's history window, and a call-back chosen there
 // goes out on the wire and comes back as a row of its own.
-#include "barfixture.h"
-#include "historyitemdelegate.h"
-#include "historywindow.h"
-#include "sanitized.h"
-#include "sipppeer.h"
-#include "sipscenario.h"
-#include "uidriver.h"
+#include "tests/support/sanitized.h"
+#include "tests/support/sipppeer.h"
+#include "tests/support/sipscenario.h"
+#include "tests/ui/history/uidriver.h"
+#include "tests/ui/mainwindow/barfixture.h"
+#include "ui/history/historyitemdelegate.h"
+#include "ui/history/historywindow.h"
 
-#include "constants.h"
-#include "mainwindow.h"
-#include "veldata.h"
+#include "app/constants.h"
+#include "store/veldata.h"
+#include "ui/mainwindow/mainwindow.h"
 
 #include <QRegularExpression>
 #include <QTabWidget>

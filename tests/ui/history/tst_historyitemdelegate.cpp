@@ -1,7 +1,7 @@
-#include "historyitemdelegate.h"
-#include "uidriver.h"
+#include "tests/ui/history/uidriver.h"
+#include "ui/history/historyitemdelegate.h"
 
-#include "constants.h"
+#include "app/constants.h"
 
 #include <QCursor>
 #include <QImage>

@@ -1,12 +1,12 @@
-#include "historyitemdelegate.h"
-#include "historywindow.h"
-#include "uidriver.h"
+#include "tests/ui/history/uidriver.h"
+#include "ui/history/historyitemdelegate.h"
+#include "ui/history/historywindow.h"
 
-#include "modalanswer.h"
+#include "tests/ui/support/modalanswer.h"
 
-#include "appdir.h"
-#include "constants.h"
-#include "veldata.h"
+#include "app/appdir.h"
+#include "app/constants.h"
+#include "store/veldata.h"
 
 #include <QCloseEvent>
 #include <QHeaderView>

@@ -1,11 +1,11 @@
-#include "barfixture.h"
+#include "tests/ui/mainwindow/barfixture.h"
 
-#include "appdir.h"
-#include "constants.h"
-#include "mainwindow.h"
-#include "veldata.h"
-#include "vellogger.h"
-#include "velphone.h"
+#include "app/appdir.h"
+#include "app/constants.h"
+#include "app/vellogger.h"
+#include "phone/velphone.h"
+#include "store/veldata.h"
+#include "ui/mainwindow/mainwindow.h"
 
 #include <QDir>
 #include <QFile>

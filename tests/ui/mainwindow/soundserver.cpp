@@ -1,4 +1,4 @@
-#include "soundserver.h"
+#include "tests/ui/mainwindow/soundserver.h"
 
 #include <QDeadlineTimer>
 #include <QFile>

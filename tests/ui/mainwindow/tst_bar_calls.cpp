@@ -1,17 +1,17 @@
 // The bar with its real engine against real peers on 127.0.0.1 (sipp; Kamailio and linphonec
 // for encrypted media): what the operator types and clicks reaches the wire, what the peer
 // does reaches the display, and every call end leaves the right history row.
-#include "barfixture.h"
-#include "kamailiopeer.h"
-#include "linphonecpeer.h"
-#include "sanitized.h"
-#include "sipppeer.h"
-#include "sipscenario.h"
+#include "tests/support/kamailiopeer.h"
+#include "tests/support/linphonecpeer.h"
+#include "tests/support/sanitized.h"
+#include "tests/support/sipppeer.h"
+#include "tests/support/sipscenario.h"
+#include "tests/ui/mainwindow/barfixture.h"
 
-#include "constants.h"
-#include "mainwindow.h"
-#include "veldata.h"
-#include "velphone.h"
+#include "app/constants.h"
+#include "phone/velphone.h"
+#include "store/veldata.h"
+#include "ui/mainwindow/mainwindow.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>

@@ -1,10 +1,10 @@
 // The bar when its sound server goes away while it runs: no key tone can start any more, and
 // each failure must leave the bar ready to try the next key, or after one failure no tone
 // would ever sound again (the bar would take the failed tone for one that still plays).
-#include "barfixture.h"
-#include "soundserver.h"
+#include "tests/ui/mainwindow/barfixture.h"
+#include "tests/ui/mainwindow/soundserver.h"
 
-#include "mainwindow.h"
+#include "ui/mainwindow/mainwindow.h"
 
 #include <QAudioOutput>
 #include <QtTest>

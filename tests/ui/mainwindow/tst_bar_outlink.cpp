@@ -3,17 +3,17 @@
 // the call — after the stored delay, or at once after a hang-up from its button — and comes
 // back at once for the next caller. Without an outlink page the plain incoming window shows,
 // and the web engine is never loaded.
-#include "barfixture.h"
-#include "httptestserver.h"
-#include "sipppeer.h"
-#include "sipscenario.h"
+#include "tests/support/http/httptestserver.h"
+#include "tests/support/sipppeer.h"
+#include "tests/support/sipscenario.h"
+#include "tests/ui/mainwindow/barfixture.h"
 
-#include "constants.h"
-#include "dialogincommingwindow.h"
-#include "mainwindow.h"
-#include "remotesite.h"
-#include "veldata.h"
-#include "velphone.h"
+#include "app/constants.h"
+#include "phone/velphone.h"
+#include "store/veldata.h"
+#include "ui/mainwindow/mainwindow.h"
+#include "ui/outlink/dialogincommingwindow.h"
+#include "ui/outlink/remotesite.h"
 
 #include <QGuiApplication>
 #include <QPropertyAnimation>

@@ -1,15 +1,15 @@
 // The bar with its setting window: opened by itself on a first start, reused afterwards, and
 // a saved account reported to the CTI server (HTTPS, self-signed) and registered at sipp.
-#include "barfixture.h"
-#include "httptestserver.h"
-#include "modalanswer.h"
-#include "sipppeer.h"
-#include "sipscenario.h"
+#include "tests/support/http/httptestserver.h"
+#include "tests/support/sipppeer.h"
+#include "tests/support/sipscenario.h"
+#include "tests/ui/mainwindow/barfixture.h"
+#include "tests/ui/support/modalanswer.h"
 
-#include "constants.h"
-#include "mainwindow.h"
-#include "settingwindow.h"
-#include "veldata.h"
+#include "app/constants.h"
+#include "store/veldata.h"
+#include "ui/mainwindow/mainwindow.h"
+#include "ui/settings/settingwindow.h"
 
 #include <QLineEdit>
 #include <QtTest>

@@ -3,17 +3,17 @@
 // and checks the recording for what a listener would hear: the two frequencies of a key tone,
 // hold music that goes on past the end of its file and starts over from its beginning, and the
 // hang-up sound's three bursts with silence between them once the call has ended.
-#include "barfixture.h"
-#include "phonerig.h"
-#include "sipppeer.h"
-#include "sipscenario.h"
-#include "soundserver.h"
+#include "tests/phone/phonerig.h"
+#include "tests/support/sipppeer.h"
+#include "tests/support/sipscenario.h"
+#include "tests/ui/mainwindow/barfixture.h"
+#include "tests/ui/mainwindow/soundserver.h"
 
-#include "constants.h"
-#include "mainwindow.h"
-#include "veldata.h"
-#include "velphone.h"
-#include "wavsound.h"
+#include "app/constants.h"
+#include "phone/velphone.h"
+#include "store/veldata.h"
+#include "ui/mainwindow/mainwindow.h"
+#include "ui/mainwindow/wavsound.h"
 
 #include <QAudioOutput>
 #include <QProcess>

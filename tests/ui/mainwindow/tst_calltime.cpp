@@ -1,5 +1,5 @@
 // The talk time the bar shows and the history stores.
-#include "calltime.h"
+#include "ui/mainwindow/calltime.h"
 
 #include <QtTest>
 

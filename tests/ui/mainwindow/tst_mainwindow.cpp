@@ -1,11 +1,11 @@
 // The bar as a person sees it, offscreen, with its real engine idle (no account).
-#include "barfixture.h"
+#include "tests/ui/mainwindow/barfixture.h"
 
-#include "aboutwindow.h"
-#include "constants.h"
-#include "mainwindow.h"
-#include "veldata.h"
-#include "velphone.h"
+#include "app/constants.h"
+#include "phone/velphone.h"
+#include "store/veldata.h"
+#include "ui/mainwindow/aboutwindow.h"
+#include "ui/mainwindow/mainwindow.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,5 +1,5 @@
 // Reading the PCM part of WAV files, and the speaker choice by the stored device name.
-#include "wavsound.h"
+#include "ui/mainwindow/wavsound.h"
 
 #include <QtEndian>
 #include <QtTest>

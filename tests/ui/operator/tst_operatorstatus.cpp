@@ -1,14 +1,14 @@
 // The operator status request against a local HTTPS server with a self-signed certificate,
 // and the operator login dialog.
-#include "httptestserver.h"
-#include "modalanswer.h"
+#include "tests/support/http/httptestserver.h"
+#include "tests/ui/support/modalanswer.h"
 
-#include "appdir.h"
-#include "constants.h"
-#include "operatorlogin.h"
-#include "operatorstatus.h"
-#include "veldata.h"
-#include "vellogger.h"
+#include "app/appdir.h"
+#include "app/constants.h"
+#include "app/vellogger.h"
+#include "store/veldata.h"
+#include "ui/operator/operatorlogin.h"
+#include "ui/operator/operatorstatus.h"
 
 #include <QLineEdit>
 #include <QNetworkAccessManager>

@@ -1,6 +1,6 @@
 // The CTI request body and reply reading, without a network.
-#include "constants.h"
-#include "operatorstatus.h"
+#include "app/constants.h"
+#include "ui/operator/operatorstatus.h"
 
 #include <QTest>
 #include <QUrlQuery>

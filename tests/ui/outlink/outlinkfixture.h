@@ -2,8 +2,8 @@
 // what the program would open in the system browser.
 #pragma once
 
-#include "appdir.h"
-#include "veldata.h"
+#include "app/appdir.h"
+#include "store/veldata.h"
 
 #include <QDesktopServices>
 #include <QList>

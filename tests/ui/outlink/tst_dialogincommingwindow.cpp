@@ -1,7 +1,7 @@
-#include "outlinkfixture.h"
+#include "tests/ui/outlink/outlinkfixture.h"
 
-#include "constants.h"
-#include "dialogincommingwindow.h"
+#include "app/constants.h"
+#include "ui/outlink/dialogincommingwindow.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,13 +1,13 @@
-#include "outlinktestmain.h"
-#include "phonerig.h"
-#include "sipscenario.h"
+#include "tests/phone/phonerig.h"
+#include "tests/support/sipscenario.h"
+#include "tests/ui/outlink/outlinktestmain.h"
 
-#include "constants.h"
-#include "dialogincommingwindow.h"
-#include "httptestserver.h"
-#include "remotesite.h"
-#include "veldata.h"
-#include "velphone.h"
+#include "app/constants.h"
+#include "phone/velphone.h"
+#include "store/veldata.h"
+#include "tests/support/http/httptestserver.h"
+#include "ui/outlink/dialogincommingwindow.h"
+#include "ui/outlink/remotesite.h"
 
 #include <QLabel>
 #include <QPushButton>

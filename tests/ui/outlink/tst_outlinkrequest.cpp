@@ -1,6 +1,6 @@
-#include "constants.h"
-#include "httptestserver.h"
-#include "outlinkrequest.h"
+#include "app/constants.h"
+#include "tests/support/http/httptestserver.h"
+#include "ui/outlink/outlinkrequest.h"
 
 #include <QtTest>
 

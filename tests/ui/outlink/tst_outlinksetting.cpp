@@ -1,8 +1,8 @@
-#include "modalanswer.h"
-#include "outlinkfixture.h"
+#include "tests/ui/outlink/outlinkfixture.h"
+#include "tests/ui/support/modalanswer.h"
 
-#include "constants.h"
-#include "outlinksetting.h"
+#include "app/constants.h"
+#include "ui/outlink/outlinksetting.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

@@ -1,9 +1,9 @@
-#include "outlinkfixture.h"
-#include "outlinktestmain.h"
+#include "tests/ui/outlink/outlinkfixture.h"
+#include "tests/ui/outlink/outlinktestmain.h"
 
-#include "constants.h"
-#include "httptestserver.h"
-#include "remotesite.h"
+#include "app/constants.h"
+#include "tests/support/http/httptestserver.h"
+#include "ui/outlink/remotesite.h"
 
 #include <QDir>
 #include <QNetworkAccessManager>

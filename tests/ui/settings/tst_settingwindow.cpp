@@ -1,17 +1,17 @@
 // The setting windows against the real engine: the device lists PulseAudio's null sink gives,
 // re-registration at a sipp registrar after a save, refusal during a real call, and what a
 // failed database write leaves on screen.
-#include "modalanswer.h"
-#include "phonerig.h"
-#include "sipscenario.h"
+#include "tests/phone/phonerig.h"
+#include "tests/support/sipscenario.h"
+#include "tests/ui/support/modalanswer.h"
 
-#include "accountsetting.h"
-#include "appdir.h"
-#include "constants.h"
-#include "othersetting.h"
-#include "settingwindow.h"
-#include "veldata.h"
-#include "velphone.h"
+#include "app/appdir.h"
+#include "app/constants.h"
+#include "phone/velphone.h"
+#include "store/veldata.h"
+#include "ui/settings/accountsetting.h"
+#include "ui/settings/othersetting.h"
+#include "ui/settings/settingwindow.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,5 +1,5 @@
 // The web engine side of the caller's page popup, built as a plugin (see callerpage.h).
-#include "callerpage.h"
+#include "ui/outlink/callerpage.h"
 
 #include <QDebug>
 #include <QObject>
