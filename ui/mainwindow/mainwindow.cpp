@@ -17,6 +17,7 @@
 #include "ui/operator/operatorstatus.h"
 #include "ui/outlink/dialogincommingwindow.h"
 #include "ui/outlink/outlinksetting.h"
+#include "ui/outlink/popupslide.h"
 #include "ui/outlink/remotesite.h"
 #include "ui/settings/accountsetting.h"
 #include "ui/settings/othersetting.h"
@@ -36,7 +37,6 @@
 #include <QMouseEvent>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QPropertyAnimation>
 #include <QRegExp>
 #include <QScreen>
 #include <QThread>
@@ -50,8 +50,6 @@ const QString ZERO_DURATION = QStringLiteral("00:00:00");
 const QString FIRST_SECOND = QStringLiteral("00:00:01");
 
 constexpr int CLEAR_HOLD_MS = 1000;
-constexpr int SLIDE_OUT_MS = 1000;
-constexpr int HIDDEN_BELOW_SCREEN = 20;
 constexpr int CALL_TICK_MS = 1000;
 constexpr int DIAL_WAIT_FOR_REGISTRATION_MS = 30000;
 
@@ -178,7 +176,6 @@ MainWindow::~MainWindow()
     m_phone->stop();
     m_phone->wait();
     // The web view goes before its profile and before the application object.
-    delete m_remoteSiteAnimation;
     delete m_incomingWindow;
     delete m_remoteSite;
     // The sounds' outputs go while the window is whole (see BarSounds' destructor).
@@ -404,11 +401,9 @@ void MainWindow::show_remote_site(const QMap<QString, QString> &params)
     // A new call while the previous caller's page is still up (or sliding out) takes the
     // window back at once, without hiding it first (that would flicker).
     m_delayHiddenTimer->stop();
-    if (m_remoteSiteAnimation)
-        m_remoteSiteAnimation->stop();
     create_remote_site();
+    m_remoteSiteSlide->show_in_corner();
     m_remoteSite->set_webview_params(params);
-    m_remoteSite->move(m_remoteSiteX, m_remoteSiteShownY);
     if (!m_remoteSite->isVisible())
         m_remoteSite->show();
 }
@@ -417,14 +412,8 @@ void MainWindow::create_remote_site()
 {
     if (!m_remoteSite) {
         m_remoteSite = new RemoteSite(this, m_phone, m_store);
-        const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
-        m_remoteSiteX = available.width() - m_remoteSite->width();
-        m_remoteSiteShownY = available.height() - m_remoteSite->height();
-        m_remoteSiteHiddenY = available.height() + HIDDEN_BELOW_SCREEN;
-        m_remoteSite->move(m_remoteSiteX, m_remoteSiteShownY);
-        m_remoteSiteAnimation = new QPropertyAnimation(m_remoteSite, "pos", m_remoteSite);
-        connect(
-            m_remoteSiteAnimation, &QPropertyAnimation::finished, this, &MainWindow::slot_animation_finished);
+        m_remoteSiteSlide = new PopupSlide(m_remoteSite);
+        connect(m_remoteSiteSlide, &PopupSlide::finished, this, &MainWindow::slot_animation_finished);
         connect(m_remoteSite, &RemoteSite::signal_show_main_window, this, &MainWindow::slot_show_main_window);
         connect(m_remoteSite, &RemoteSite::signal_set_not_delay_hidden_reomote_window, this,
             &MainWindow::slot_set_not_delay_hidden_remote_window);
@@ -438,9 +427,7 @@ void MainWindow::show_incoming_window()
         m_incomingWindow = new DialogIncommingWindow(this, m_phone);
         connect(m_incomingWindow, &DialogIncommingWindow::signal_dialog_accept, this,
             &MainWindow::slot_accept_dialog_from_incomming_window);
-        const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
-        m_incomingWindow->move(
-            available.width() - m_incomingWindow->width(), available.height() - m_incomingWindow->height());
+        m_incomingWindow->move(popup_corner(m_incomingWindow));
     }
     if (!m_incomingWindow->isVisible())
         m_incomingWindow->show();
@@ -448,10 +435,7 @@ void MainWindow::show_incoming_window()
 
 void MainWindow::slide_out_remote_site()
 {
-    m_remoteSiteAnimation->setDuration(SLIDE_OUT_MS);
-    m_remoteSiteAnimation->setStartValue(QPoint(m_remoteSiteX, m_remoteSiteShownY));
-    m_remoteSiteAnimation->setEndValue(QPoint(m_remoteSiteX, m_remoteSiteHiddenY));
-    m_remoteSiteAnimation->start();
+    m_remoteSiteSlide->slide_out();
 }
 
 void MainWindow::slot_update_dialog_status(QString status)

@@ -14,7 +14,7 @@ class AccountSetting;
 class BarSounds;
 class DialogIncommingWindow;
 class OutlinkSetting;
-class QPropertyAnimation;
+class PopupSlide;
 class RemoteSite;
 class HistoryWindow;
 class OperatorStatus;
@@ -161,11 +161,8 @@ private:
     QNetworkAccessManager *m_network = nullptr;
     // Key tones, hang-up and failure tones, hold music.
     BarSounds *m_sounds = nullptr;
-    // The remote site window slides down out of the screen after a call.
-    QPropertyAnimation *m_remoteSiteAnimation = nullptr;
-    qint32 m_remoteSiteX = 0;
-    qint32 m_remoteSiteShownY = 0;
-    qint32 m_remoteSiteHiddenY = 0;
+    // The remote site window slides down out of the screen after a call (owned by the window).
+    PopupSlide *m_remoteSiteSlide = nullptr;
     QTimer *m_delayHiddenTimer = nullptr;
     bool m_hideRemoteSiteWithoutDelay = false;
     QTimer *m_transferResultTimer = nullptr;
