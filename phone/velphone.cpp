@@ -330,6 +330,11 @@ void VelPhone::create_core()
 
     linphone_core_set_ringback(m_core, QFile::encodeName(RINGBACK_SOUND).constData());
     linphone_core_set_ring(m_core, QFile::encodeName(RING_SOUND).constData());
+    // The bar plays its own hold music and hang-up sound; the library's own beeps for these
+    // (a 480 Hz beep at a call's end, the on-hold beep) would sound on top of them. An empty
+    // file name silences one tone; its other tones (busy) stay.
+    linphone_core_set_tone(m_core, LinphoneToneCallEnd, "");
+    linphone_core_set_tone(m_core, LinphoneToneCallOnHold, "");
     linphone_core_set_inc_timeout(m_core, INCOMING_TIMEOUT_SECONDS);
 
     LinphoneTransports *transports = linphone_factory_create_transports(factory);
