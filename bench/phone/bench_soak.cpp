@@ -1,7 +1,8 @@
 // A shift's worth of calls through one engine: a sipp caller calls again and again, one call at a
-// time; the phone answers two calls of three (the caller hangs up after a moment) and refuses
-// the third as busy. Every 100 calls it prints the process's resident memory, threads, open
-// descriptors and the calls ended so far. Usage: bench_soak [calls] (default 600).
+// time; of every three calls the phone answers one (the caller hangs up after a moment), lets
+// one ring until the caller gives up (missed) and refuses one as busy. Every 100 calls it prints
+// the process's resident memory, threads, open descriptors and the calls ended so far, at the end
+// the calls by result. Usage: bench_soak [calls] (default 600).
 #include "tests/phone/phonerig.h"
 #include "tests/support/sipscenario.h"
 
@@ -10,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QTest>
 
 #include <cstdio>
@@ -35,12 +37,14 @@ int open_descriptors()
         QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
 }
 
-// The caller: after the phone's answer it talks for a moment and hangs up; a 486 ends the call.
+// The caller: after the phone's answer it talks for a moment and hangs up; a 486 ends the call;
+// without either within a second it cancels.
 QString answeredOrBusy()
 {
     return QStringLiteral("<recv response=\"100\" optional=\"true\"/>\n"
                           "<recv response=\"180\" optional=\"true\"/>\n"
-                          "<recv response=\"200\" optional=\"true\" next=\"answered\">\n<action>\n"
+                          "<recv response=\"200\" optional=\"true\" next=\"answered\" timeout=\"1000\" "
+                          "ontimeout=\"missed\">\n<action>\n"
                           "<ereg regexp=\".*\" search_in=\"hdr\" header=\"To:\" assign_to=\"peerfrom\"/>\n"
                           "<ereg regexp=\"&lt;([^&gt;]*)&gt;\" search_in=\"hdr\" header=\"Contact:\" "
                           "assign_to=\"x,peercontact\"/>\n</action>\n</recv>\n"
@@ -54,7 +58,12 @@ QString answeredOrBusy()
                          "From: {{FROM}};tag=[pid]caller[call_number]\nTo: [$peerfrom]\nCall-ID: [call_id]\n"
                          "CSeq: 1 ACK\nMax-Forwards: 70\nContent-Length: 0\n\n]]></send>\n")
         + pause(100) + callerRequest(QStringLiteral("BYE"), 2) + expectResponse(200)
-        + QStringLiteral("<label id=\"end\"/>\n");
+        + QStringLiteral("<nop next=\"end\"/>\n<label id=\"missed\"/>\n")
+        + QStringLiteral("<send><![CDATA[\nCANCEL sip:{{USER}}@127.0.0.1:{{PHONE_PORT}} SIP/2.0\n"
+                         "[last_Via:]\nFrom: {{FROM}};tag=[pid]caller[call_number]\n"
+                         "To: <sip:{{USER}}@127.0.0.1:{{PHONE_PORT}}>\nCall-ID: [call_id]\n"
+                         "CSeq: 1 CANCEL\nMax-Forwards: 70\nContent-Length: 0\n\n]]></send>\n")
+        + expectResponse(200) + awaitAnswer(487) + QStringLiteral("<label id=\"end\"/>\n");
 }
 } // namespace
 
@@ -83,10 +92,13 @@ int main(int argc, char **argv)
         ++presented;
         if (presented % 3 == 0)
             rig.phone()->request_hangup(); // declined busy
-        else
+        else if (presented % 3 == 1)
             rig.phone()->request_answer();
+        // else left ringing: the caller gives up, a missed call
     });
-    QObject::connect(rig.phone(), &VelPhone::signal_dialog_end, &app, [&] {
+    QMap<int, int> results; // call result -> calls
+    QObject::connect(rig.phone(), &VelPhone::signal_dialog_end, &app, [&](int result) {
+        ++results[result];
         ++ended;
         if (ended % 100)
             return;
@@ -99,6 +111,8 @@ int main(int argc, char **argv)
     while (caller.isRunning())
         QTest::qWait(50);
     rig.stopPhone();
+    for (auto it = results.cbegin(); it != results.cend(); ++it)
+        std::printf("calls ended with result %d: %d\n", it.key(), it.value());
     if (caller.waitForFinished(10000))
         return 0;
     std::fprintf(stderr, "%s\n", qPrintable(caller.report().left(4000)));
