@@ -1,5 +1,6 @@
 #include "ui/mainwindow/barsounds.h"
 #include "store/settingskeys.h"
+#include "ui/mainwindow/pulsetone.h"
 #include "ui/mainwindow/wavsound.h"
 
 #include "app/constants.h"
@@ -18,6 +19,14 @@ const QString UNSUPPORTED_FORMAT
 
 // How long a finished tone's output may take to play out what the device still holds.
 constexpr int TONE_PLAY_OUT_LIMIT_MS = 5000;
+// A key typed this long after the previous key's tone was asked for cuts that tone off and
+// sounds its own; a key typed sooner is not heard. Long enough for a tone to be recognised.
+constexpr int KEY_TONE_HEARD_MS = 80;
+// How long after the bar's start the tones' stream is opened.
+constexpr int PREPARE_TONES_AFTER_MS = 500;
+// The realm of the devices of Qt's PulseAudio plugin (its plugin key: it is Qt's default audio
+// plugin on Linux); their names are the sound server's sink names.
+const QString PULSE_REALM = QStringLiteral("default");
 
 QString tone_for_key(const QString &key)
 {
@@ -44,8 +53,22 @@ BarSounds::BarSounds(VelData *store, VelLogger *logger, QObject *parent)
     : QObject(parent)
     , m_store(store)
     , m_logger(logger)
+    , m_pulse(std::make_unique<PulseTone>())
     , m_toneTrigger(new QThread)
-{ }
+{
+    // Once the bar is up (choosing the device asks the sound server for its devices, some
+    // 50-100 ms, which would hold up the bar's first paint): the sound server then has the sink
+    // at the stream's short latency well before the first key.
+    QTimer::singleShot(PREPARE_TONES_AFTER_MS, this, &BarSounds::prepare_tones);
+}
+
+void BarSounds::prepare_tones()
+{
+    const QAudioDeviceInfo device = output_device();
+    WavSound keyTone;
+    if (device.realm() == PULSE_REALM && keyTone.load(DTMF_SOUND_0))
+        m_pulse->prepare(keyTone.format(), device.deviceName());
+}
 
 BarSounds::~BarSounds()
 {
@@ -93,9 +116,24 @@ QAudioDeviceInfo BarSounds::output_device()
 
 void BarSounds::play_tone(const QString &file)
 {
-    // While the trigger thread runs a tone is playing; tones are neither queued nor mixed.
-    if (m_toneTrigger->isRunning() || m_toneOutput)
-        return;
+    play_sound(file, false);
+}
+
+void BarSounds::play_key_tone(const QString &key)
+{
+    play_sound(tone_for_key(key), true);
+}
+
+void BarSounds::play_sound(const QString &file, bool keyTone)
+{
+    if (m_toneTrigger->isRunning() || m_toneOutput) {
+        // A tone plays. The new one is not heard (tones are neither queued nor mixed), unless it
+        // is a key typed once the previous key's tone has been heard for a moment: an operator
+        // typing at speed types the next key before that tone is over, and hears every key.
+        if (!keyTone || !m_toneIsKey || m_toneAsked.elapsed() < KEY_TONE_HEARD_MS)
+            return;
+        finish_tone();
+    }
     const QAudioDeviceInfo device = output_device();
     WavSound sound;
     if (!read_sound(file, sound))
@@ -104,22 +142,70 @@ void BarSounds::play_tone(const QString &file)
         m_logger->log(UNSUPPORTED_FORMAT + file, LEVEL_WARNING);
         return;
     }
-    m_toneOutput = new QAudioOutput(device, sound.format(), this);
+    m_toneLengthMs = int(sound.format().durationForBytes(sound.pcm().size()) / 1000);
+    m_toneIsKey = keyTone;
+    m_toneAsked.start();
+    ++m_toneSerial;
+    if (device.realm() == PULSE_REALM) {
+        // Played on the tones' own stream once the trigger has started; a Qt output only if
+        // the stream cannot play it.
+        m_pendingPcm = sound.pcm();
+        m_pendingFormat = sound.format();
+        m_pendingDevice = device;
+        m_pendingSink = device.deviceName();
+    } else {
+        note_route(false, QStringLiteral("\"%1\" is no PulseAudio sink").arg(device.deviceName()));
+        m_toneOutput = make_tone_output(device, sound.pcm(), sound.format());
+    }
+    m_toneWaiting = true;
+    m_toneTrigger->start(QThread::InheritPriority);
+}
+
+QAudioOutput *BarSounds::make_tone_output(
+    const QAudioDeviceInfo &device, const QByteArray &pcm, const QAudioFormat &format)
+{
+    auto *output = new QAudioOutput(device, format, this);
     // Each output reads its own copy, so an output that still plays out its last samples
     // never sees the next tone's data.
-    auto *samples = new QBuffer(m_toneOutput);
-    samples->setData(sound.pcm());
+    auto *samples = new QBuffer(output);
+    samples->setData(pcm);
     samples->open(QIODevice::ReadOnly);
-    m_toneLengthMs = int(sound.format().durationForBytes(sound.pcm().size()) / 1000);
-    connect(m_toneOutput, &QAudioOutput::stateChanged, this,
-        [this, output = m_toneOutput](QAudio::State state) { tone_state_changed(output, state); });
-    m_toneTrigger->start(QThread::InheritPriority);
+    connect(output, &QAudioOutput::stateChanged, this,
+        [this, output](QAudio::State state) { tone_state_changed(output, state); });
+    return output;
+}
+
+void BarSounds::note_route(bool ownStream, const QString &why)
+{
+    const Route route = ownStream ? Route::OwnStream : Route::Qt;
+    if (route == m_route)
+        return;
+    m_route = route;
+    m_logger->log(ownStream ? QStringLiteral("tones play on a sound server stream of their own (%1)").arg(why)
+                            : QStringLiteral("tones play through Qt Multimedia: %1").arg(why),
+        LEVEL_INFO);
 }
 
 void BarSounds::start_tone()
 {
-    if (!m_toneOutput)
+    if (!m_toneWaiting)
         return;
+    m_toneWaiting = false;
+    if (!m_pendingPcm.isNull()) {
+        const QByteArray pcm = m_pendingPcm;
+        m_pendingPcm = QByteArray();
+        if (m_pulse->play(pcm, m_pendingFormat, m_pendingSink)) {
+            note_route(true, m_pendingSink);
+            end_when_played();
+            return;
+        }
+        note_route(false, QStringLiteral("no stream of their own (%1)").arg(m_pulse->error()));
+        m_toneOutput = make_tone_output(m_pendingDevice, pcm, m_pendingFormat);
+    }
+    if (!m_toneOutput) {
+        finish_tone();
+        return;
+    }
     m_toneOutput->start(m_toneOutput->findChild<QBuffer *>());
     // A device that cannot start (no sound server) reports no state change at all.
     if (m_toneOutput && m_toneOutput->error() != QAudio::NoError) {
@@ -130,11 +216,16 @@ void BarSounds::start_tone()
     }
     if (!m_toneOutput) // stopped as it started
         return;
+    end_when_played();
+}
+
+void BarSounds::end_when_played()
+{
     // The tone is over when its own samples have played. The device's idle report cannot tell
     // that: a sound server at its default latency gives it more than a second late, and every
     // key typed until then would go unheard.
-    QTimer::singleShot(m_toneLengthMs, this, [this, output = m_toneOutput] {
-        if (output == m_toneOutput)
+    QTimer::singleShot(m_toneLengthMs, this, [this, serial = m_toneSerial] {
+        if (serial == m_toneSerial)
             end_tone();
     });
 }
@@ -160,40 +251,36 @@ void BarSounds::tone_state_changed(QAudioOutput *output, QAudio::State newState)
     }
 }
 
-void BarSounds::play_key_tone(const QString &key)
-{
-    play_tone(tone_for_key(key));
-}
-
 void BarSounds::end_tone()
 {
-    // The next tone may start now; this output lives on until the device has played what it
+    // The next tone may start now. A Qt output lives on until the device has played what it
     // still holds (stopping it at once would cut off the tone's end), and goes at the latest
-    // after a few seconds.
-    QAudioOutput *output = m_toneOutput;
-    if (!output)
-        return;
-    m_toneOutput = nullptr;
-    disconnect(output, nullptr, this, nullptr);
-    const auto drop = [output] {
-        // A report the sound server queued before the stop may still come in: nothing of ours
-        // may ask the stopped output about its buffer then.
-        output->disconnect(output);
-        output->stop();
-        output->deleteLater();
-    };
-    const auto dropWhenPlayed = [output, drop] { QTimer::singleShot(queued_msecs(output), output, drop); };
-    if (output->state() == QAudio::IdleState) {
-        dropWhenPlayed();
-    } else {
-        connect(output, &QAudioOutput::stateChanged, output, [dropWhenPlayed, drop](QAudio::State state) {
-            if (state == QAudio::IdleState)
-                dropWhenPlayed();
-            else if (state == QAudio::StoppedState)
-                drop();
-        });
+    // after a few seconds. The tones' own stream needs nothing: it plays the tone to its end,
+    // or the next tone replaces it.
+    if (QAudioOutput *output = m_toneOutput) {
+        m_toneOutput = nullptr;
+        disconnect(output, nullptr, this, nullptr);
+        const auto drop = [output] {
+            // A report the sound server queued before the stop may still come in: nothing of
+            // ours may ask the stopped output about its buffer then.
+            output->disconnect(output);
+            output->stop();
+            output->deleteLater();
+        };
+        const auto dropWhenPlayed
+            = [output, drop] { QTimer::singleShot(queued_msecs(output), output, drop); };
+        if (output->state() == QAudio::IdleState) {
+            dropWhenPlayed();
+        } else {
+            connect(output, &QAudioOutput::stateChanged, output, [dropWhenPlayed, drop](QAudio::State state) {
+                if (state == QAudio::IdleState)
+                    dropWhenPlayed();
+                else if (state == QAudio::StoppedState)
+                    drop();
+            });
+        }
+        QTimer::singleShot(TONE_PLAY_OUT_LIMIT_MS, output, drop);
     }
-    QTimer::singleShot(TONE_PLAY_OUT_LIMIT_MS, output, drop);
     m_toneTrigger->quit();
     m_toneTrigger->wait();
 }
@@ -201,6 +288,8 @@ void BarSounds::end_tone()
 void BarSounds::finish_tone()
 {
     release_tone_output();
+    m_pendingPcm = QByteArray();
+    m_toneWaiting = false;
     // The running trigger thread is the mark that a tone plays. Its empty event loop ends at
     // once; waiting for that here clears the mark together with the output, so a key typed
     // right after the tone is over is not taken for one typed while it plays.
