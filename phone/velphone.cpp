@@ -299,6 +299,10 @@ void VelPhone::create_core()
     linphone_factory_set_data_dir(factory, dataDir.constData());
     linphone_factory_set_config_dir(factory, dataDir.constData());
     linphone_factory_set_download_dir(factory, dataDir.constData());
+    // The media library's only plugin on Debian is a video display (which pulls in QML and,
+    // through it, more of Qt); this phone is audio only, so plugins are looked for where there
+    // are none.
+    linphone_factory_set_msplugins_dir(factory, dataDir.constData());
 
     LinphoneConfig *config = linphone_factory_create_config_from_string(factory, CORE_CONFIG);
     m_core = linphone_factory_create_core_with_config_3(factory, config, nullptr);
