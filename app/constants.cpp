@@ -1,4 +1,5 @@
 #include "app/constants.h"
+#include "app/logfile.h"
 
 namespace {
 // A button style: normal, hover and pressed images, in that order.
@@ -28,7 +29,8 @@ const QString APP_ICON = QStringLiteral(":/VELPhone/images/icon.png");
 const QString DATA_DIR = QStringLiteral("/data");
 const QString DB_FILE = DATA_DIR + QStringLiteral("/velpdata");
 const QString LOG_DIR = DATA_DIR + QStringLiteral("/logs");
-const QString LOG_FILE_BASE = DATA_DIR + QStringLiteral("/logs/logger");
+// The launcher, which has no Qt, writes to the same file.
+const QString LOG_FILE_BASE = QString::fromLatin1(LogFile::PATH_IN_APP_DIR);
 const QString CORE_LOG_FILE = DATA_DIR + QStringLiteral("/logs/core.log");
 
 const QString RING_SOUND = QStringLiteral("./share/sounds/ring.wav");

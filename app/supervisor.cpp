@@ -1,11 +1,10 @@
 #include "app/supervisor.h"
 
-#include "app/vellogger.h"
-
-#include <QString>
+#include "app/logfile.h"
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -22,6 +21,8 @@ const char CHILD_ENV[] = "TARSEL_SUPERVISED";
 const char CHILD_FIRST[] = "first";
 const char CHILD_RESTARTED[] = "restarted";
 constexpr int PASSED_ON[] = { SIGTERM, SIGINT, SIGHUP, SIGQUIT };
+// A child that cannot start the program ends with the shell's status for "cannot execute".
+constexpr int EXIT_CANNOT_START = 127;
 
 volatile sig_atomic_t g_child = 0;
 volatile sig_atomic_t g_stopSignal = 0;
@@ -42,12 +43,30 @@ double monotonic_seconds()
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
-void log_line(const QString &text)
+// The program's own log, so that the operator's support sees the crash beside what led to it;
+// on standard error as well, as the program's logger does.
+std::string g_logFile;
+
+void log_line(const std::string &text)
 {
-    // The program's own log, so that the operator's support sees the crash beside what led
-    // to it; a logger is made per line since the supervisor logs only a handful of lines.
-    VelLogger logger;
-    logger.log(text, LEVEL_WARNING);
+    std::fprintf(stderr, "%s\n", text.c_str());
+    LogFile::rotate(g_logFile);
+    LogFile::append(g_logFile, text);
+}
+
+std::string error_text(int error)
+{
+    return std::strerror(error);
+}
+
+// Becomes the program, in this process: as the supervised child, or unsupervised when no child
+// can be made. An executable that cannot be started ends the process.
+[[noreturn]] void become_program(const std::string &executable, char **argv, bool restarted)
+{
+    ::setenv(CHILD_ENV, restarted ? CHILD_RESTARTED : CHILD_FIRST, 1);
+    ::execv(executable.c_str(), argv);
+    log_line("supervisor: cannot start " + executable + " (" + error_text(errno) + ")");
+    ::_exit(EXIT_CANNOT_START);
 }
 
 // Dies the way the child died, so that the exit status reaches whoever started the program.
@@ -77,15 +96,28 @@ void back_off(int seconds)
 }
 } // namespace
 
-int Supervisor::run(char **argv, const std::function<int(bool restarted)> &program)
+Supervisor::Start Supervisor::take_start()
 {
-    // The child: the same executable started afresh by the supervisor below.
-    if (const char *role = std::getenv(CHILD_ENV)) {
-        const bool restarted = std::strcmp(role, CHILD_RESTARTED) == 0;
-        ::unsetenv(CHILD_ENV);
-        return program(restarted);
-    }
+    const char *role = std::getenv(CHILD_ENV);
+    if (!role)
+        return Start::Unsupervised;
+    const Start start = std::strcmp(role, CHILD_RESTARTED) == 0 ? Start::Restarted : Start::First;
+    ::unsetenv(CHILD_ENV);
+    return start;
+}
 
+int Supervisor::run(
+    char **argv, const std::string &logFile, const std::function<int(bool restarted)> &program)
+{
+    const Start start = take_start();
+    if (start != Start::Unsupervised)
+        return program(start == Start::Restarted);
+    supervise("/proc/self/exe", argv, logFile);
+}
+
+void Supervisor::supervise(const std::string &executable, char **argv, const std::string &logFile)
+{
+    g_logFile = logFile;
     sigset_t passed, previous;
     sigemptyset(&passed);
     for (int sig : PASSED_ON)
@@ -110,20 +142,17 @@ int Supervisor::run(char **argv, const std::function<int(bool restarted)> &progr
             for (int sig : PASSED_ON)
                 std::signal(sig, SIG_DFL);
             ::sigprocmask(SIG_SETMASK, &previous, nullptr);
-            // A fresh image rather than a copy of the supervisor: the SIP library seeds its
-            // random generators when it is loaded, and a forked copy would send the same
-            // REGISTER Call-ID (with a lower CSeq) as the process that crashed, which a
-            // registrar refuses while the old binding lasts.
-            ::setenv(CHILD_ENV, restarted ? CHILD_RESTARTED : CHILD_FIRST, 1);
-            ::execv("/proc/self/exe", argv);
-            ::unsetenv(CHILD_ENV);
-            return program(restarted);
+            // A fresh image for every start, also when the executable supervises itself: the
+            // SIP library seeds its random generators when it is loaded, and a forked copy would
+            // send the same REGISTER Call-ID (with a lower CSeq) as the process that crashed,
+            // which a registrar refuses while the old binding lasts.
+            become_program(executable, argv, restarted);
         }
         if (child < 0) {
             ::sigprocmask(SIG_SETMASK, &previous, nullptr);
-            log_line(QStringLiteral("supervisor: cannot start the program (%1); running it unsupervised")
-                         .arg(QString::fromLocal8Bit(std::strerror(errno))));
-            return program(restarted);
+            log_line(
+                "supervisor: cannot start the program (" + error_text(errno) + "); running it unsupervised");
+            become_program(executable, argv, restarted);
         }
         g_child = child;
         if (!restarted) {
@@ -137,7 +166,7 @@ int Supervisor::run(char **argv, const std::function<int(bool restarted)> &progr
         }
         ::sigprocmask(SIG_SETMASK, &previous, nullptr);
         if (restarted)
-            log_line(QStringLiteral("supervisor: program started again, process %1").arg(child));
+            log_line("supervisor: program started again, process " + std::to_string(child));
 
         int status = 0;
         while (::waitpid(child, &status, 0) < 0 && errno == EINTR) { }
@@ -150,19 +179,14 @@ int Supervisor::run(char **argv, const std::function<int(bool restarted)> &progr
         crashes.push_back(now);
         while (!crashes.empty() && now - crashes.front() > CRASH_WINDOW_SECONDS)
             crashes.pop_front();
-        log_line(QStringLiteral("supervisor: program (process %1) ended by signal %2 (%3)%4; crash %5 within "
-                                "%6 s")
-                     .arg(child)
-                     .arg(sig)
-                     .arg(QString::fromLocal8Bit(::strsignal(sig)))
-                     .arg(WCOREDUMP(status) ? QStringLiteral(", core dumped") : QString())
-                     .arg(crashes.size())
-                     .arg(CRASH_WINDOW_SECONDS));
+        log_line("supervisor: program (process " + std::to_string(child) + ") ended by signal "
+            + std::to_string(sig) + " (" + ::strsignal(sig) + ")" + (WCOREDUMP(status) ? ", core dumped" : "")
+            + "; crash " + std::to_string(crashes.size()) + " within " + std::to_string(CRASH_WINDOW_SECONDS)
+            + " s");
         if (int(crashes.size()) >= CRASHES_BEFORE_BACK_OFF) {
-            log_line(QStringLiteral("supervisor: %1 crashes within %2 s; next start in %3 s")
-                         .arg(crashes.size())
-                         .arg(CRASH_WINDOW_SECONDS)
-                         .arg(BACK_OFF_SECONDS));
+            log_line("supervisor: " + std::to_string(crashes.size()) + " crashes within "
+                + std::to_string(CRASH_WINDOW_SECONDS) + " s; next start in "
+                + std::to_string(BACK_OFF_SECONDS) + " s");
             crashes.clear();
             back_off(BACK_OFF_SECONDS);
         }

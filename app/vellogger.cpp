@@ -2,12 +2,10 @@
 
 #include "app/appdir.h"
 #include "app/constants.h"
+#include "app/logfile.h"
 
-#include <QDateTime>
 #include <QDebug>
 #include <QFile>
-#include <QFileInfo>
-#include <QTextStream>
 
 #include <ctime>
 #include <mutex>
@@ -21,8 +19,6 @@ std::mutex &logMutex()
     static std::mutex mutex;
     return mutex;
 }
-
-constexpr int OLDEST_GENERATION = 6;
 
 // Every time stamp is local time, and Qt calls glibc's tzset() for each. With TZ unset, tzset()
 // frees and duplicates its saved copy of the zone name on every call; two threads logging
@@ -56,41 +52,14 @@ QString VelLogger::filePath()
 void VelLogger::rotate()
 {
     std::lock_guard<std::mutex> locker(logMutex());
-    const QString path = filePath();
-    const QFileInfo info(path);
-    if (!info.exists())
-        return;
-    const QString today = QDate::currentDate().toString(QStringLiteral("yyyyMMdd"));
-    if (info.lastModified().toString(QStringLiteral("yyyyMMdd")) == today)
-        return;
-
-    // A rename whose target exists fails and is ignored; the file then keeps growing until
-    // a later rotation succeeds.
-    for (int n = OLDEST_GENERATION; n >= 1; --n) {
-        const QString from = path + QString::number(n);
-        if (QFile::exists(from))
-            QFile::rename(from, path + QString::number(n + 1));
-    }
-    const QString overflow = path + QString::number(OLDEST_GENERATION + 1);
-    if (QFile::exists(overflow))
-        QFile::remove(overflow);
-    QFile::rename(path, path + QStringLiteral("1"));
+    LogFile::rotate(QFile::encodeName(filePath()).toStdString());
 }
 
 void VelLogger::log(const QString &message, int level)
 {
     Q_UNUSED(level)
-    const QString line = QStringLiteral("[")
-        + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) + QStringLiteral("] ")
-        + message;
     qDebug().noquote() << message;
 
     std::lock_guard<std::mutex> locker(logMutex());
-    QFile file(filePath());
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Append))
-        return;
-    QTextStream stream(&file);
-    stream << line << '\n';
-    stream.flush();
-    file.close();
+    LogFile::append(QFile::encodeName(filePath()).toStdString(), message.toLocal8Bit().toStdString());
 }

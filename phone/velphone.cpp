@@ -299,6 +299,10 @@ void VelPhone::create_core()
     linphone_factory_set_data_dir(factory, dataDir.constData());
     linphone_factory_set_config_dir(factory, dataDir.constData());
     linphone_factory_set_download_dir(factory, dataDir.constData());
+    // The media library's only plugin on Debian is a video display (which pulls in QML and,
+    // through it, more of Qt); this phone is audio only, so plugins are looked for where there
+    // are none.
+    linphone_factory_set_msplugins_dir(factory, dataDir.constData());
 
     LinphoneConfig *config = linphone_factory_create_config_from_string(factory, CORE_CONFIG);
     m_core = linphone_factory_create_core_with_config_3(factory, config, nullptr);
@@ -335,6 +339,9 @@ void VelPhone::create_core()
     // file name silences one tone; its other tones (busy) stay.
     linphone_core_set_tone(m_core, LinphoneToneCallEnd, "");
     linphone_core_set_tone(m_core, LinphoneToneCallOnHold, "");
+    // Likewise its beeps when the caller gives up before the call is answered, over the bar's
+    // failure sound.
+    linphone_core_set_call_error_tone(m_core, LinphoneReasonNotAnswered, "");
     linphone_core_set_inc_timeout(m_core, INCOMING_TIMEOUT_SECONDS);
 
     LinphoneTransports *transports = linphone_factory_create_transports(factory);
@@ -418,6 +425,7 @@ void VelPhone::run()
             std::lock_guard<std::mutex> core(m_coreMutex);
             linphone_core_iterate(m_core);
             refuse_referred_calls();
+            release_tone_player();
             serve_requests();
             settle_unconfirmed_transfer();
             reconnect_if_due();
@@ -463,6 +471,19 @@ void VelPhone::run()
     }
     for (const auto &emission : last)
         emission();
+}
+
+void VelPhone::release_tone_player()
+{
+    // At a call's end the library opens its tone player (a sound stream with a ticker thread
+    // that wakes every 10 ms), for a silenced tone as well, and keeps it until the next ring.
+    // Stopping it there costs the next INVITE up to one tick plus the stream's teardown, before
+    // its 180 Ringing. It is freed here instead, as soon as no call is up; not after a busy
+    // end, whose tone the library plays and frees itself.
+    if (!m_tonePlayerToRelease || linphone_core_get_calls_nb(m_core))
+        return;
+    m_tonePlayerToRelease = false;
+    linphone_core_stop_ringing(m_core);
 }
 
 void VelPhone::wake_locked()
@@ -1404,6 +1425,7 @@ void VelPhone::velphone_call_state_changed(
         // A call has ended once End (or Error) is reported: from here on a new INVITE is a new
         // call. The library's Released report can come much later.
         m_hangupInProgress = false;
+        m_tonePlayerToRelease = linphone_call_get_reason(call) != LinphoneReasonBusy;
         if (call == m_currentCall && !in_consultation(m_phoneState))
             end_current_call(call);
         else if (in_consultation(m_phoneState))

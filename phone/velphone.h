@@ -183,6 +183,7 @@ private:
     void publish_snapshot();
     void wake_locked();
     void watch_sip_socket();
+    void release_tone_player();
     void wait_for_input(std::chrono::steady_clock::time_point until);
     void flush_signals();
     // Collects a signal for emission once the core lock is released.
@@ -220,6 +221,8 @@ private:
     bool m_registrationCleared = false;
     bool m_registered = false;
     bool m_hangupInProgress = false;
+    // A call ended without the busy tone: the library's tone player is freed once no call is up.
+    bool m_tonePlayerToRelease = false;
     FILE *m_coreLog = nullptr;
     LinphoneLoggingServiceCbs *m_logCbs = nullptr;
     // Listens for the library's account of a refused server certificate.

@@ -7,10 +7,12 @@
 //   --appdir DIR    the application directory (its log receives the supervisor's lines)
 //   --exit N        the event loop ends with status N right after "ready"
 #include "app/appdir.h"
+#include "app/constants.h"
 #include "app/singleinstance.h"
 #include "app/supervisor.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QTimer>
 #include <QWidget>
 
@@ -74,7 +76,9 @@ int main(int argc, char *argv[])
             return window;
         });
     };
-    return supervised ? Supervisor::run(argv, startUp) : startUp(false);
+    return supervised
+        ? Supervisor::run(argv, QFile::encodeName(AppDir::file(LOG_FILE_BASE)).toStdString(), startUp)
+        : startUp(false);
 }
 
 #include "instancehost.moc"

@@ -57,6 +57,8 @@ TarselApp::TarselApp(E2eDesktop &desktop)
         return;
     const QString dir = m_ownDir.path();
     if (!QFile::copy(QStringLiteral(TARSEL_EXECUTABLE), dir + QStringLiteral("/tarsel"))
+        || !QFile::copy(
+            QStringLiteral(TARSEL_PROGRAM_EXECUTABLE), dir + QStringLiteral("/" TARSEL_PROGRAM_NAME))
         || !copyTree(QStringLiteral(TARSEL_BUILD_DIR "/share/sounds"), dir + QStringLiteral("/share/sounds")))
         return;
     m_appDir = dir;

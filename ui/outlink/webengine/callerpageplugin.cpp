@@ -55,7 +55,12 @@ public:
         // The page starts empty; loading "about:blank" here would only add a finished signal
         // that could arrive after the first call's page has begun to load.
         m_view->setPage(m_page);
-        QObject::connect(m_view, &QWebEngineView::loadFinished, m_view, [loaded](bool) { loaded(); });
+        QObject::connect(m_view, &QWebEngineView::loadFinished, m_view, [this, loaded](bool) {
+            // A page prepared ahead starts with a blank entry; the caller's page is all there is.
+            m_page->history()->clear();
+            loaded();
+            prepare_next_page();
+        });
     }
 
     ~WebEngineView() override
@@ -63,6 +68,7 @@ public:
         // The web engine requires the view and its page gone before their profile.
         delete m_view;
         delete m_page;
+        delete m_next;
         delete m_profile;
     }
 
@@ -72,7 +78,8 @@ public:
     {
         if (m_page->history()->count() > 0 || !m_page->url().isEmpty()) {
             QWebEnginePage *previous = m_page;
-            m_page = new TrustingPage(m_profile, m_keepLink);
+            m_page = m_next ? m_next : new TrustingPage(m_profile, m_keepLink);
+            m_next = nullptr;
             m_view->setPage(m_page);
             delete previous;
         }
@@ -89,10 +96,22 @@ public:
     }
 
 private:
+    // The page for the next call, made once the current one has loaded: a blank page whose
+    // renderer is already running, so the next caller's page request leaves sooner. Nothing on
+    // it leads back to an earlier caller's page.
+    void prepare_next_page()
+    {
+        if (m_next)
+            return;
+        m_next = new TrustingPage(m_profile, m_keepLink);
+        m_next->setUrl(QUrl(QStringLiteral("about:blank")));
+    }
+
     std::function<bool(const QUrl &)> m_keepLink;
     QWebEngineProfile *m_profile;
     QWebEngineView *m_view;
     QWebEnginePage *m_page;
+    QWebEnginePage *m_next = nullptr;
 };
 } // namespace
 
