@@ -13,6 +13,27 @@ int find_free_udp_port()
     return socket.localPort();
 }
 
+namespace {
+// sipp binds its audio media to the base port given with -mp and its video media two ports
+// above, each with its RTCP port after it: a base whose next three ports are free as well.
+int find_free_media_base()
+{
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        const int base = find_free_udp_port();
+        if (base <= 0 || base > 65532)
+            continue;
+        QUdpSocket probes[4];
+        bool free = true;
+        for (int i = 0; i < 4 && free; ++i)
+            free = probes[i].bind(
+                QHostAddress(QHostAddress::LocalHost), quint16(base + i), QAbstractSocket::DontShareAddress);
+        if (free)
+            return base;
+    }
+    return find_free_udp_port();
+}
+} // namespace
+
 QString SipMessage::startLine() const
 {
     return text.section(QLatin1Char('\n'), 0, 0).trimmed();
@@ -95,7 +116,8 @@ bool SippPeer::start()
     file.write(text.toUtf8());
     file.close();
 
-    // sipp's own media ports (-mp) are free ports too, so that parallel runs never meet.
+    // sipp's own media ports (-mp and the three after it) are free ports too, so that parallel
+    // runs never meet.
     QStringList args = {
         QStringLiteral("-sf"),
         file.fileName(),
@@ -104,7 +126,7 @@ bool SippPeer::start()
         QStringLiteral("-p"),
         QString::number(m_port),
         QStringLiteral("-mp"),
-        QString::number(find_free_udp_port()),
+        QString::number(find_free_media_base()),
         QStringLiteral("-m"),
         QString::number(m_calls),
         QStringLiteral("-timeout"),
